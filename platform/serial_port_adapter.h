@@ -1,0 +1,47 @@
+#pragma once
+
+#include "line_settings.h"
+#include "port_mapping.h"
+#include "serial_port.h"
+
+#include <QSerialPort>
+
+#include <optional>
+
+namespace talvern {
+
+// The capture's serial port, on QSerialPort. COM n is looked up through a
+// ComDevices function, which tests replace to point COM1 at a pseudo-terminal.
+class SerialPortAdapter final : public SerialPort {
+public:
+    explicit SerialPortAdapter(ComDevices devices = systemComDevices);
+    ~SerialPortAdapter() override;
+
+    void setCommPort(qint16 number) override;
+    void setSettings(const QString& settings) override;
+    void setInputLen(qint16 length) override;
+    void setPortOpen(bool open) override;
+    bool portOpen() const override;
+    qint64 inBufferCount() override;
+    QByteArray input() override;
+    void setOutput(const QByteArray& bytes) override;
+
+    // The device that COM n opens now, or an empty string.
+    QString deviceFor(int number) const;
+
+private:
+    QString portLabel() const;
+    [[noreturn]] void fail(const QString& what) const;
+    void applyLine();
+    void throwPendingError();
+
+    ComDevices devices_;
+    QSerialPort port_;
+    qint16 commPort_ = 1;
+    QString device_;
+    LineSettings line_;
+    qint16 inputLen_ = 0;
+    std::optional<QString> pendingError_; // an error the port reported while open
+};
+
+} // namespace talvern

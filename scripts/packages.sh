@@ -1,0 +1,28 @@
+# Sourced by run.sh and test.sh: installs the Debian packages the build needs,
+# or tells a non-root user the one line that does.
+
+TALVERN_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-serialport-dev libgl-dev
+    libgtest-dev
+    fonts-liberation
+)
+
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "${TALVERN_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "These Debian packages are missing. Install them, then run this again:" >&2
+        echo "    sudo apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,115 @@
+#include "capture_file.h"
+#include "failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using talvern::CaptureError;
+using talvern::CaptureFile;
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return file.readAll();
+}
+
+// The message of the CaptureError that `action` throws, or "<no error>".
+template <typename Action> QString errorOf(Action action) {
+    try {
+        action();
+    } catch (const CaptureError& error) {
+        return error.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+class CaptureFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+};
+
+} // namespace
+
+TEST_F(CaptureFileTest, WritesBytesExactlyAndEachWriteIsVisibleAtOnce) {
+    CaptureFile file;
+    file.open(path("out.txt"));
+    file.write("one\r\n");
+    // No buffering in the process: another reader sees the line before close.
+    EXPECT_EQ(contents(path("out.txt")), "one\r\n");
+    file.write(QByteArray("\0\x80\xff\r\n", 5));
+    file.close();
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_EQ(contents(path("out.txt")), QByteArray("one\r\n\0\x80\xff\r\n", 10));
+}
+
+TEST_F(CaptureFileTest, OpenTruncatesAnExistingFile) {
+    QFile old(path("old.txt"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("earlier capture\r\n");
+    old.close();
+
+    CaptureFile file;
+    file.open(path("old.txt"));
+    EXPECT_EQ(contents(path("old.txt")), "");
+    file.close();
+}
+
+TEST_F(CaptureFileTest, FailuresNameTheFileAndTheReason) {
+    const QString missing = path("no-such-folder/out.txt");
+    CaptureFile file;
+    const QString message = errorOf([&] { file.open(missing); });
+    EXPECT_TRUE(message.contains(missing)) << message.toStdString();
+    EXPECT_TRUE(message.contains("No such file or directory")) << message.toStdString();
+    EXPECT_FALSE(QFile::exists(missing));
+    EXPECT_FALSE(file.isOpen());
+
+    // A folder is not a file.
+    const QString folder = errorOf([&] { file.open(dir.path()); });
+    EXPECT_TRUE(folder.contains(dir.path()) && folder.contains("directory"))
+        << folder.toStdString();
+}
+
+TEST_F(CaptureFileTest, NameWithNulIsRefusedNotCutShort) {
+    const QString name = path("a") + QChar(0) + QStringLiteral("b");
+    CaptureFile file;
+    EXPECT_NE(errorOf([&] { file.open(name); }), "<no error>");
+    EXPECT_FALSE(QFile::exists(path("a")));
+}
+
+TEST_F(CaptureFileTest, FullDiskFailsTheWrite) {
+    if (!QFile::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    CaptureFile file;
+    file.open("/dev/full");
+    const QString message = errorOf([&] { file.write("12.5\r\n"); });
+    EXPECT_TRUE(message.contains("/dev/full") && message.contains("No space left on device"))
+        << message.toStdString();
+    // Closing a device that cannot be synced is no failure.
+    EXPECT_EQ(errorOf([&] { file.close(); }), "<no error>");
+}
+
+TEST_F(CaptureFileTest, SecondOpenIsRefusedAndKeepsTheFirst) {
+    CaptureFile file;
+    file.open(path("first.txt"));
+    EXPECT_NE(errorOf([&] { file.open(path("second.txt")); }), "<no error>");
+    EXPECT_FALSE(QFile::exists(path("second.txt")));
+    file.write("x\r\n");
+    file.close();
+    EXPECT_EQ(contents(path("first.txt")), "x\r\n");
+}
+
+TEST_F(CaptureFileTest, WriteAfterCloseFailsAndCloseTwiceIsHarmless) {
+    CaptureFile file;
+    file.open(path("out.txt"));
+    file.close();
+    EXPECT_EQ(errorOf([&] { file.close(); }), "<no error>");
+    EXPECT_NE(errorOf([&] { file.write("late\r\n"); }), "<no error>");
+    EXPECT_EQ(contents(path("out.txt")), "");
+}

@@ -1,0 +1,361 @@
+#include "capture_run.h"
+#include "capture_view.h"
+#include "serial_port.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+using talvern::CaptureError;
+using talvern::CaptureRun;
+using talvern::CaptureView;
+using talvern::Outcome;
+using talvern::SerialPort;
+using talvern::UploadSettings;
+using State = CaptureRun::State;
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+// A port whose received bytes the test puts in, and which logs every operation.
+class FakePort : public SerialPort {
+public:
+    explicit FakePort(Log& log)
+        : log_(log) {}
+
+    void setCommPort(qint16 number) override {
+        log_.push_back("CommPort=" + std::to_string(number));
+        if (beforeOpen)
+            beforeOpen();
+        if (number > ports)
+            throw CaptureError(QStringLiteral("Serial port COM%1: no such port").arg(number));
+    }
+    void setSettings(const QString& settings) override {
+        log_.push_back("Settings=" + settings.toStdString());
+    }
+    void setInputLen(qint16 length) override {
+        log_.push_back("InputLen=" + std::to_string(length));
+    }
+    void setPortOpen(bool open) override {
+        log_.push_back(open ? "open" : "close");
+        if (open && busy)
+            throw CaptureError(QStringLiteral("Serial port COM1: busy"));
+        isOpen = open;
+        if (open)
+            waiting.clear(); // bytes from before the open are not seen
+    }
+    bool portOpen() const override { return isOpen; }
+    qint64 inBufferCount() override {
+        EXPECT_TRUE(isOpen) << "polled a closed port";
+        ++polls;
+        if (readError)
+            throw CaptureError(*readError);
+        return waiting.size();
+    }
+    QByteArray input() override {
+        EXPECT_TRUE(isOpen) << "read a closed port";
+        return std::exchange(waiting, QByteArray());
+    }
+    void setOutput(const QByteArray& bytes) override {
+        EXPECT_TRUE(bytes.isEmpty());
+        log_.push_back("Output");
+    }
+
+    int ports = 4;
+    bool busy = false;
+    bool isOpen = false;
+    int polls = 0;
+    QByteArray waiting;
+    std::optional<QString> readError;
+    std::function<void()> beforeOpen;
+
+private:
+    Log& log_;
+};
+
+// A window whose event processing runs the test's script, one step per call, as
+// if each step were a user's action or bytes arriving.
+class ScriptedView : public CaptureView {
+public:
+    explicit ScriptedView(Log& log)
+        : log_(log) {}
+
+    void setStatusText(const QString& text) override {
+        status = text;
+        log_.push_back("status=" + text.toStdString());
+    }
+    void setAbortEnabled(bool enabled) override {
+        abortEnabled = enabled;
+        log_.push_back(enabled ? "abort on" : "abort off");
+    }
+    void beep() override { log_.push_back("beep"); }
+    void processEvents() override {
+        ++rounds;
+        if (script.empty()) {
+            // A loop that outlives its script would never end: stop it and say so.
+            ADD_FAILURE() << "the capture loop kept running after the script ended";
+            if (onRunaway)
+                onRunaway();
+            return;
+        }
+        auto step = std::move(script.front());
+        script.pop_front();
+        step();
+    }
+
+    QString status;
+    bool abortEnabled = false;
+    int rounds = 0;
+    std::deque<std::function<void()>> script;
+    std::function<void()> onRunaway;
+
+private:
+    Log& log_;
+};
+
+class CaptureRunTest : public ::testing::Test {
+protected:
+    CaptureRunTest() {
+        view.onRunaway = [this] {
+            (void)run.exit();
+        };
+        settings.CaptureFileName = dir.filePath("capture.txt");
+    }
+
+    QByteArray fileContents() const {
+        QFile file(settings.CaptureFileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    // Script steps.
+    std::function<void()> arrive(QByteArray bytes) {
+        return [this, bytes] {
+            port.waiting += bytes;
+        };
+    }
+    std::function<void()> clickAbort() {
+        return [this] {
+            EXPECT_FALSE(run.abort());
+        };
+    }
+    std::function<void()> clickExit() {
+        return [this] {
+            EXPECT_FALSE(run.exit());
+        };
+    }
+    std::function<void()> expectFile(QByteArray expected) {
+        return [this, expected] {
+            EXPECT_EQ(fileContents(), expected);
+        };
+    }
+
+    QTemporaryDir dir;
+    Log log;
+    UploadSettings settings;
+    FakePort port{log};
+    ScriptedView view{log};
+    CaptureRun run{settings, port, view};
+};
+
+} // namespace
+
+TEST_F(CaptureRunTest, EmptyNameOpensNothing) {
+    settings.CaptureFileName.clear();
+    view.status = "old";
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(run.state(), State::NoName);
+    EXPECT_EQ(log, (Log{"status=", "status=Please enter file name", "beep", "abort off"}));
+    EXPECT_FALSE(port.isOpen);
+}
+
+TEST_F(CaptureRunTest, NameOfOneSpaceIsAName) {
+    settings.CaptureFileName = dir.filePath(" ");
+    view.script = {clickAbort()};
+    EXPECT_FALSE(run.start());
+    EXPECT_TRUE(QFile::exists(dir.filePath(" ")));
+}
+
+TEST_F(CaptureRunTest, StartStepsInOrderThenRecordsReachTheFileBeforeTheNextPoll) {
+    port.beforeOpen = [this] {
+        // The file exists, empty, before the port is touched.
+        EXPECT_EQ(fileContents(), "");
+    };
+    view.script = {
+        arrive("12."),          expectFile(""),     arrive("5\r"),
+        expectFile("12.5\r\n"), arrive("A\rB\r\n"), expectFile("12.5\r\nA\r\nB\r\n"),
+        clickAbort(),
+    };
+    EXPECT_FALSE(run.start());
+
+    const Log expectedStart{"status=",    "CommPort=1", "Settings=9600,N,8,1",
+                            "InputLen=0", "open",       "abort on"};
+    ASSERT_GE(log.size(), expectedStart.size());
+    EXPECT_EQ(Log(log.begin(), log.begin() + long(expectedStart.size())), expectedStart);
+    EXPECT_EQ(Log(log.end() - 4, log.end()),
+              (Log{"status=B", "Output", "close", "status=Upload Abort"}));
+    EXPECT_EQ(run.state(), State::Aborted);
+    EXPECT_TRUE(view.abortEnabled);
+    EXPECT_FALSE(port.isOpen);
+    EXPECT_EQ(fileContents(), "12.5\r\nA\r\nB\r\n");
+}
+
+TEST_F(CaptureRunTest, PortNumberIsReadAtStartOnly) {
+    settings.PortNumber = 3;
+    view.script = {[this] { settings.PortNumber = 2; }, clickAbort()};
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(log[1], "CommPort=3");
+    view.script = {clickAbort()};
+    EXPECT_FALSE(run.start());
+    EXPECT_NE(std::find(log.begin(), log.end(), "CommPort=2"), log.end());
+}
+
+TEST_F(CaptureRunTest, AbortBeforeDataLeavesAnEmptyFileAndStopsPolling) {
+    QFile existing(settings.CaptureFileName);
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("old lines\r\n");
+    existing.close();
+
+    view.script = {clickAbort()};
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(fileContents(), "");
+    EXPECT_EQ(view.status, "Upload Abort");
+    EXPECT_EQ(port.polls, 0);
+}
+
+TEST_F(CaptureRunTest, SecondAbortOnlySaysUploadAbortAgain) {
+    view.script = {clickAbort()};
+    EXPECT_FALSE(run.start());
+    log.clear();
+    view.status.clear();
+    EXPECT_FALSE(run.abort());
+    EXPECT_EQ(log, Log{"status=Upload Abort"});
+    EXPECT_EQ(run.state(), State::Aborted);
+}
+
+TEST_F(CaptureRunTest, StartAfterAbortWithSameNameCapturesAnew) {
+    view.script = {arrive("first\r"), clickAbort()};
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(fileContents(), "first\r\n");
+
+    port.waiting = "stale\r"; // arrived while the port was closed
+    view.script = {expectFile(""), arrive("second\r"), clickAbort()};
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(fileContents(), "second\r\n");
+}
+
+TEST_F(CaptureRunTest, PartialRecordIsNotCarriedIntoTheNextCapture) {
+    view.script = {arrive("half"), clickAbort()};
+    EXPECT_FALSE(run.start());
+    view.script = {arrive("whole\r"), clickAbort()};
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(fileContents(), "whole\r\n");
+}
+
+TEST_F(CaptureRunTest, StartDuringACaptureIsRefusedAndTheCaptureGoesOn) {
+    view.script = {
+        arrive("one\r"),
+        [this] {
+            settings.CaptureFileName.clear(); // even with the name cleared
+            log.clear();
+            EXPECT_FALSE(run.start());
+            EXPECT_TRUE(log.empty()) << log.front();
+            settings.CaptureFileName = dir.filePath("other.txt");
+            EXPECT_FALSE(run.start());
+            EXPECT_TRUE(log.empty());
+        },
+        arrive("two\r"),
+        clickAbort(),
+    };
+    EXPECT_FALSE(run.start());
+    EXPECT_FALSE(QFile::exists(dir.filePath("other.txt")));
+    settings.CaptureFileName = dir.filePath("capture.txt");
+    EXPECT_EQ(fileContents(), "one\r\ntwo\r\n");
+    EXPECT_TRUE(view.abortEnabled);
+}
+
+TEST_F(CaptureRunTest, ExitKeepsCompleteRecordsDropsThePartialOneAndEndsTheLoop) {
+    view.script = {arrive("a\rb\rpart"), clickExit()};
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(run.state(), State::Ended);
+    EXPECT_EQ(fileContents(), "a\r\nb\r\n");
+    EXPECT_FALSE(port.isOpen);
+    // Nothing runs after Exit.
+    log.clear();
+    EXPECT_FALSE(run.start());
+    EXPECT_FALSE(run.abort());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(CaptureRunTest, ExitWhenIdleEndsWithNothingToClose) {
+    EXPECT_FALSE(run.exit());
+    EXPECT_EQ(run.state(), State::Ended);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(CaptureRunTest, PortThatFailsToOpenLeavesTheFileCreatedAndEmpty) {
+    port.busy = true;
+    const Outcome outcome = run.start();
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->message.contains("busy"));
+    EXPECT_EQ(fileContents(), "");
+    EXPECT_EQ(run.state(), State::Ended);
+    EXPECT_FALSE(view.abortEnabled);
+}
+
+TEST_F(CaptureRunTest, MissingPortFailsAfterTheFileIsCreated) {
+    settings.PortNumber = 4;
+    port.ports = 2;
+    const Outcome outcome = run.start();
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->message.contains("COM4"));
+    EXPECT_TRUE(QFile::exists(settings.CaptureFileName));
+}
+
+TEST_F(CaptureRunTest, FileThatCannotBeCreatedFailsBeforeThePort) {
+    settings.CaptureFileName = dir.filePath("missing/capture.txt");
+    const Outcome outcome = run.start();
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->message.contains(settings.CaptureFileName));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "open"), 0);
+    EXPECT_FALSE(QFile::exists(settings.CaptureFileName));
+}
+
+TEST_F(CaptureRunTest, ReadFailureKeepsEveryRecordAndReleasesThePort) {
+    view.script = {arrive("kept\r"), [this] {
+                       port.readError = "Serial port COM1: unplugged";
+                   }};
+    const Outcome outcome = run.start();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->message, "Serial port COM1: unplugged");
+    EXPECT_EQ(fileContents(), "kept\r\n");
+    EXPECT_FALSE(port.isOpen);
+    EXPECT_EQ(run.state(), State::Ended);
+}
+
+TEST_F(CaptureRunTest, WriteFailureEndsTheCaptureWithTheSystemsReason) {
+    if (!QFile::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    settings.CaptureFileName = "/dev/full";
+    view.script = {arrive("12.5\r")};
+    const Outcome outcome = run.start();
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->message.contains("/dev/full"));
+    EXPECT_TRUE(outcome->message.contains("No space left on device"));
+    EXPECT_FALSE(port.isOpen);
+    EXPECT_EQ(port.polls, 1);
+}
+
+TEST_F(CaptureRunTest, StatusShowsRecordBytesOneCharacterEach) {
+    view.script = {arrive(QByteArray("\xb5g\x00x\r", 5)), clickAbort()};
+    QString shown;
+    view.script.insert(view.script.begin() + 1, [&] { shown = view.status; });
+    EXPECT_FALSE(run.start());
+    EXPECT_EQ(shown, QString::fromLatin1(QByteArray("\xb5g\x00x", 4)));
+    EXPECT_EQ(shown.size(), 4);
+}

@@ -1,0 +1,174 @@
+#include "failure.h"
+#include "line_settings.h"
+#include "port_mapping.h"
+#include "serial_port_adapter.h"
+#include "support/pseudo_terminal.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+
+using talvern::CaptureError;
+using talvern::LineSettings;
+using talvern::parseLineSettings;
+using talvern::SerialPortAdapter;
+
+namespace {
+
+template <typename Action> QString errorOf(Action action) {
+    try {
+        action();
+    } catch (const CaptureError& error) {
+        return error.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+// Processes events until `count` bytes wait at the port, or two seconds pass.
+qint64 waitForBytes(SerialPortAdapter& port, qint64 count) {
+    const QDeadlineTimer deadline(2000);
+    while (port.inBufferCount() < count && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return port.inBufferCount();
+}
+
+} // namespace
+
+TEST(LineSettings, ReadsTheUsualForms) {
+    const auto line = parseLineSettings("9600,N,8,1");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->baudRate, 9600);
+    EXPECT_EQ(line->parity, QSerialPort::NoParity);
+    EXPECT_EQ(line->dataBits, QSerialPort::Data8);
+    EXPECT_EQ(line->stopBits, QSerialPort::OneStop);
+
+    const auto other = parseLineSettings("19200,e,7,2");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->parity, QSerialPort::EvenParity);
+    EXPECT_EQ(other->dataBits, QSerialPort::Data7);
+    EXPECT_EQ(other->stopBits, QSerialPort::TwoStop);
+    EXPECT_EQ(parseLineSettings("300,M,5,1.5")->stopBits, QSerialPort::OneAndHalfStop);
+    EXPECT_EQ(parseLineSettings("300,S,6,1")->parity, QSerialPort::SpaceParity);
+    EXPECT_EQ(parseLineSettings("300,O,6,1")->parity, QSerialPort::OddParity);
+}
+
+TEST(LineSettings, RefusesAnythingElse) {
+    for (const char* bad :
+         {"", "9600", "9600,N,8", "9600,N,8,1,1", "fast,N,8,1", "0,N,8,1", "-9600,N,8,1",
+          "9600,X,8,1", "9600,N,9,1", "9600,N,4,1", "9600,N,8,3", "9600,NN,8,1"})
+        EXPECT_FALSE(parseLineSettings(bad)) << bad;
+}
+
+TEST(PortMapping, OnBoardThenUsbThenAcmThenOthersByNumberNotText) {
+    const QStringList ordered =
+        talvern::orderComDevices({"/dev/ttyACM0", "/dev/ttyUSB10", "/dev/rfcomm0", "/dev/ttyS10",
+                                  "/dev/ttyUSB2", "/dev/ttyS2", "/dev/ttyAMA0"});
+    EXPECT_EQ(ordered, (QStringList{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyUSB2", "/dev/ttyUSB10",
+                                    "/dev/ttyACM0", "/dev/rfcomm0", "/dev/ttyAMA0"}));
+    EXPECT_EQ(talvern::comDevice(ordered, 1), "/dev/ttyS2");
+    EXPECT_EQ(talvern::comDevice(ordered, 7), "/dev/ttyAMA0");
+    EXPECT_EQ(talvern::comDevice(ordered, 8), "");
+    EXPECT_EQ(talvern::comDevice(ordered, 0), "");
+}
+
+class SerialPortAdapterTest : public ::testing::Test {
+protected:
+    PseudoTerminal line;
+    SerialPortAdapter port{[this] {
+        return QStringList{line.slavePath()};
+    }};
+
+    void open() {
+        port.setCommPort(1);
+        port.setSettings("9600,N,8,1");
+        port.setInputLen(0);
+        port.setPortOpen(true);
+    }
+};
+
+TEST_F(SerialPortAdapterTest, ReadsWhatArrivesAfterOpenUnchanged) {
+    line.send("before open\r");
+    open();
+    EXPECT_TRUE(port.portOpen());
+    QByteArray sent;
+    for (int b = 0; b < 256; ++b)
+        sent.append(char(b));
+    line.send(sent);
+    EXPECT_EQ(waitForBytes(port, sent.size()), sent.size());
+    EXPECT_EQ(port.input(), sent);
+    EXPECT_EQ(port.inBufferCount(), 0);
+}
+
+TEST_F(SerialPortAdapterTest, InputLenLimitsOneRead) {
+    open();
+    port.setInputLen(3);
+    line.send("abcdef");
+    waitForBytes(port, 6);
+    EXPECT_EQ(port.input(), "abc");
+    EXPECT_EQ(port.input(), "def");
+}
+
+TEST_F(SerialPortAdapterTest, CloseReleasesThePortForAnotherOpener) {
+    open();
+    SerialPortAdapter other([this] { return QStringList{line.slavePath()}; });
+    other.setCommPort(1);
+    const QString busy = errorOf([&] { other.setPortOpen(true); });
+    EXPECT_TRUE(busy.contains(line.slavePath())) << busy.toStdString();
+    EXPECT_TRUE(busy.contains("COM1")) << busy.toStdString();
+
+    port.setOutput(QByteArray());
+    port.setPortOpen(false);
+    EXPECT_FALSE(port.portOpen());
+    EXPECT_EQ(errorOf([&] { other.setPortOpen(true); }), "<no error>");
+    // Closing and emptying output on a closed port do nothing.
+    port.setPortOpen(false);
+    port.setOutput(QByteArray());
+}
+
+TEST_F(SerialPortAdapterTest, MissingDeviceAndMissingComNumberAreNamed) {
+    SerialPortAdapter gone([] { return QStringList{"/dev/no-such-tty"}; });
+    gone.setCommPort(1);
+    const QString message = errorOf([&] { gone.setPortOpen(true); });
+    EXPECT_TRUE(message.contains("/dev/no-such-tty")) << message.toStdString();
+    EXPECT_FALSE(gone.portOpen());
+
+    const QString noCom3 = errorOf([&] { port.setCommPort(3); });
+    EXPECT_TRUE(noCom3.contains("COM3")) << noCom3.toStdString();
+    EXPECT_TRUE(noCom3.contains(line.slavePath())) << noCom3.toStdString();
+
+    SerialPortAdapter none([] { return QStringList(); });
+    EXPECT_TRUE(errorOf([&] { none.setCommPort(1); }).contains("no serial ports"));
+}
+
+TEST_F(SerialPortAdapterTest, InvalidSettingsAreRefusedWithTheText) {
+    const QString message = errorOf([&] { port.setSettings("9600,Q,8,1"); });
+    EXPECT_TRUE(message.contains("9600,Q,8,1")) << message.toStdString();
+}
+
+TEST_F(SerialPortAdapterTest, PortCannotBeSwitchedWhileOpen) {
+    open();
+    EXPECT_NE(errorOf([&] { port.setCommPort(1); }), "<no error>");
+    EXPECT_NE(errorOf([&] { port.setPortOpen(true); }), "<no error>");
+    EXPECT_TRUE(port.portOpen());
+}
+
+TEST_F(SerialPortAdapterTest, HangUpIsReportedOnceWithThePort) {
+    open();
+    line.send("last\r");
+    waitForBytes(port, 5);
+    line.closeMaster();
+
+    // The error surfaces at a poll once the event loop has seen it.
+    QString message = "<no error>";
+    const QDeadlineTimer deadline(2000);
+    while (message == "<no error>" && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        message = errorOf([&] { port.inBufferCount(); });
+    }
+    EXPECT_TRUE(message.contains("COM1") && message.contains(line.slavePath()))
+        << message.toStdString();
+    port.setPortOpen(false);
+    EXPECT_FALSE(port.portOpen());
+}

@@ -1,0 +1,48 @@
+#include "pseudo_terminal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <pty.h>
+#include <stdexcept>
+#include <termios.h>
+#include <unistd.h>
+
+PseudoTerminal::PseudoTerminal() {
+    char name[256] = {};
+    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+        throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    slavePath_ = QString::fromLocal8Bit(name);
+
+    // Raw from the start: no echo back to the master, no CR/LF translation.
+    termios tio{};
+    ::tcgetattr(slave_, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(slave_, TCSANOW, &tio);
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    closeMaster();
+    if (slave_ >= 0)
+        ::close(slave_);
+}
+
+void PseudoTerminal::send(const QByteArray& bytes) {
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(master_, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error(std::string("write to pty master: ") + std::strerror(errno));
+        }
+        p += n;
+        left -= n;
+    }
+}
+
+void PseudoTerminal::closeMaster() {
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
