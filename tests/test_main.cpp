@@ -1,4 +1,10 @@
+#ifdef TALVERN_TEST_WIDGETS
+#include <QApplication>
+using Application = QApplication;
+#else
 #include <QCoreApplication>
+using Application = QCoreApplication;
+#endif
 
 #include <gtest/gtest.h>
 
@@ -6,6 +12,6 @@ int main(int argc, char** argv) {
     // Tests never need a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app(argc, argv);
+    Application app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "upload_settings.h"
+
+namespace talvern {
+class Form1;
+}
+
+// The start-up module: the program-wide settings and the entry procedure.
+namespace COMAIN {
+
+// The settings the window fills and each Start reads.
+talvern::UploadSettings& Upload();
+
+// The window, once Main has created it.
+talvern::Form1* Form();
+
+// Starts the program: COM1, the window created and shown. Returns at once; the
+// program then lives as long as its window.
+void Main();
+
+// Destroys the window; called once the event loop has ended, before the
+// application object goes.
+void End();
+
+} // namespace COMAIN

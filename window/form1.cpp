@@ -1,0 +1,159 @@
+#include "form1.h"
+
+#include "save_as_dialog.h"
+#include "serial_port_adapter.h"
+#include "window_font.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace talvern {
+
+namespace {
+
+// Places and sizes are given in twips, 15 to a pixel.
+constexpr int px(int twips) {
+    return twips / 15;
+}
+
+template <typename Widget>
+Widget* place(QWidget* parent, const char* name, int left, int top, int width, int height) {
+    auto* widget = new Widget(parent);
+    widget->setObjectName(QLatin1StringView(name));
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+    return widget;
+}
+
+// The system's colours for text fields, for the frame, labels and options.
+void useTextFieldColours(QWidget* widget) {
+    const QPalette system = QApplication::palette();
+    QPalette palette = widget->palette();
+    // Option buttons paint with the button roles, the frame and labels with the
+    // window roles: set both.
+    for (const QPalette::ColorRole role : {QPalette::Window, widget->backgroundRole()})
+        palette.setColor(role, system.color(QPalette::Base));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, widget->foregroundRole()})
+        palette.setColor(role, system.color(QPalette::Text));
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace
+
+const QString& Form1::instructions() {
+    static const QString text = QStringLiteral("1. Select COM Port, and enter the File Name.  \r\n"
+                                               "2. Click Ready to upload data"
+                                               "                         \r\n"
+                                               "3. On the VELNORA-310, select 1-Continuous  \r\n"
+                                               "     Upload, then press ENTER key."
+                                               "                 \r\n"
+                                               "4. Click Exit to save file.\r\n");
+    return text;
+}
+
+Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveAsDialog> dialog)
+    : Comm1(std::make_unique<SerialPortAdapter>(std::move(devices)))
+    , FileNameIO(std::move(dialog))
+    , settings_(settings) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("TALVERN"));
+    registerFontSubstitutes();
+    setFont(windowFont());
+    setFixedSize(px(5040), px(5175));
+
+    QPalette background = palette();
+    background.setColor(QPalette::Window, QColor(255, 255, 128));
+    setPalette(background);
+    setAutoFillBackground(true);
+
+    // The controls in tab order.
+    Frame1 = place<QGroupBox>(this, "Frame1", 480, 120, 1335, 1575);
+    Frame1->setTitle(QStringLiteral("COM Port"));
+    Text2 = place<QLineEdit>(this, "Text2", 2040, 720, 2655, 375);
+    Command1 = place<QPushButton>(this, "Command1", 480, 4320, 2055, 495);
+    Command1->setText(QStringLiteral("Ready to upload data"));
+    Command3 = place<QPushButton>(this, "Command3", 2880, 4320, 735, 495);
+    Command3->setText(QStringLiteral("Abort"));
+    Command2 = place<QPushButton>(this, "Command2", 3960, 4320, 615, 495);
+    Command2->setText(QStringLiteral("Exit"));
+    Option1 = place<QRadioButton>(Frame1, "Option1", 120, 240, 975, 255);
+    Option1->setText(QStringLiteral("COM1"));
+    Option2 = place<QRadioButton>(Frame1, "Option2", 120, 600, 975, 255);
+    Option2->setText(QStringLiteral("COM2"));
+    Option3 = place<QRadioButton>(Frame1, "Option3", 120, 960, 975, 195);
+    Option3->setText(QStringLiteral("COM3"));
+    Option4 = place<QRadioButton>(Frame1, "Option4", 120, 1320, 855, 195);
+    Option4->setText(QStringLiteral("COM4"));
+    Text1 = place<QPlainTextEdit>(this, "Text1", 480, 2040, 4095, 1095);
+    Label1 = place<QLabel>(this, "Label1", 480, 3360, 615, 255);
+    Label1->setText(QStringLiteral("Status:"));
+    Label2 = place<QLabel>(this, "Label2", 2040, 480, 975, 255);
+    Label2->setText(QStringLiteral("File Name:"));
+    Text3 = place<QLineEdit>(this, "Text3", 480, 3600, 3975, 375);
+    Command4 = place<QPushButton>(this, "Command4", 3360, 1320, 975, 375);
+    Command4->setText(QStringLiteral("Browse"));
+
+    const QList<QWidget*> tabOrder{Frame1,  Text2,   Command1, Command3, Command2,
+                                   Option1, Option2, Option3,  Option4,  Text1,
+                                   Label1,  Label2,  Text3,    Command4};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    for (QWidget* widget :
+         QList<QWidget*>{Frame1, Label1, Label2, Option1, Option2, Option3, Option4})
+        useTextFieldColours(widget);
+
+    // The instructions: their own colour, no scroll bars, the text as it stands.
+    QPalette instructionsPalette = Text1->palette();
+    instructionsPalette.setColor(QPalette::Text, QColor(192, 0, 192));
+    Text1->setPalette(instructionsPalette);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Text1->setPlainText(instructions());
+    Text1->moveCursor(QTextCursor::Start);
+
+    Option1->setChecked(true);
+    for (QRadioButton* option : {Option1, Option2, Option3, Option4}) {
+        option->installEventFilter(this);
+        option->setToolTip(portToolTip(option == Option1   ? 1
+                                       : option == Option2 ? 2
+                                       : option == Option3 ? 3
+                                                           : 4));
+    }
+
+    if (!FileNameIO)
+        FileNameIO = std::make_unique<FileDialogAdapter>(this);
+
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load() {
+    Command3->setEnabled(false);
+}
+
+QString Form1::portToolTip(int number) const {
+    const QString device = Comm1->deviceFor(number);
+    return device.isEmpty() ? QStringLiteral("No COM%1 on this machine").arg(number)
+                            : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // A port can come or go (a USB adapter): look it up again when the tip shows.
+    if (event->type() == QEvent::ToolTip) {
+        const QList<QObject*> options{Option1, Option2, Option3, Option4};
+        const qsizetype index = options.indexOf(watched);
+        if (index >= 0)
+            static_cast<QWidget*>(watched)->setToolTip(portToolTip(int(index) + 1));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace talvern
