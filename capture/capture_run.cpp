@@ -40,6 +40,8 @@ Outcome CaptureRun::start() {
         port_.setPortOpen(true);
     } catch (const CaptureError& error) {
         return fail(error);
+    } catch (const std::exception& error) {
+        return fail(CaptureError(QString::fromLocal8Bit(error.what())));
     }
 
     view_.setAbortEnabled(true);
@@ -72,6 +74,9 @@ Outcome CaptureRun::captureLoop() {
         }
     } catch (const CaptureError& error) {
         return fail(error);
+    } catch (const std::exception& error) {
+        // Out of memory, say: still end the capture properly and report it.
+        return fail(CaptureError(QString::fromLocal8Bit(error.what())));
     }
 }
 

@@ -1,14 +1,12 @@
 #include "comain.h"
 
-#include "form1.h"
-
 #include <memory>
 
 namespace COMAIN {
 
 namespace {
 talvern::UploadSettings upload;
-std::unique_ptr<talvern::Form1> form;
+std::unique_ptr<talvern::Program> program;
 } // namespace
 
 talvern::UploadSettings& Upload() {
@@ -16,18 +14,18 @@ talvern::UploadSettings& Upload() {
 }
 
 talvern::Form1* Form() {
-    return form.get();
+    return program ? &program->form : nullptr;
 }
 
-void Main() {
+void Main(talvern::PlatformParts parts) {
     upload.PortNumber = 1;
-    if (!form)
-        form = std::make_unique<talvern::Form1>(upload);
-    form->show();
+    if (!program)
+        program = std::make_unique<talvern::Program>(upload, std::move(parts));
+    program->form.show();
 }
 
 void End() {
-    form.reset();
+    program.reset();
 }
 
 } // namespace COMAIN

@@ -1,10 +1,6 @@
 #pragma once
 
-#include "upload_settings.h"
-
-namespace talvern {
-class Form1;
-}
+#include "program.h"
 
 // The start-up module: the program-wide settings and the entry procedure.
 namespace COMAIN {
@@ -16,8 +12,9 @@ talvern::UploadSettings& Upload();
 talvern::Form1* Form();
 
 // Starts the program: COM1, the window created and shown. Returns at once; the
-// program then lives as long as its window.
-void Main();
+// program then lives as long as its window. `parts` replace the platform's own
+// port mapping, dialog and desktop (for the test harness).
+void Main(talvern::PlatformParts parts = {});
 
 // Destroys the window; called once the event loop has ended, before the
 // application object goes.

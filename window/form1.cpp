@@ -1,12 +1,13 @@
 #include "form1.h"
 
-#include "save_as_dialog.h"
-#include "serial_port_adapter.h"
+#include "capture_run.h"
 #include "window_font.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -57,10 +58,12 @@ const QString& Form1::instructions() {
     return text;
 }
 
-Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveAsDialog> dialog)
+Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveAsDialog> dialog,
+             std::unique_ptr<Desktop> desktop)
     : Comm1(std::make_unique<SerialPortAdapter>(std::move(devices)))
     , FileNameIO(std::move(dialog))
-    , settings_(settings) {
+    , settings_(settings)
+    , desktop_(std::move(desktop)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("TALVERN"));
     registerFontSubstitutes();
@@ -117,6 +120,10 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Text1->setPlainText(instructions());
     Text1->moveCursor(QTextCursor::Start);
+    // Typed characters are dropped (see eventFilter); Tab still moves on.
+    Text1->setTabChangesFocus(true);
+    Text1->setAttribute(Qt::WA_InputMethodEnabled, false);
+    Text1->installEventFilter(this);
 
     Option1->setChecked(true);
     for (QRadioButton* option : {Option1, Option2, Option3, Option4}) {
@@ -129,6 +136,31 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
 
     if (!FileNameIO)
         FileNameIO = std::make_unique<FileDialogAdapter>(this);
+    if (!desktop_)
+        desktop_ = std::make_unique<QtDesktop>();
+
+    // One handler per control and event.
+    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option1_Click();
+    });
+    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option2_Click();
+    });
+    connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option3_Click();
+    });
+    connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option4_Click();
+    });
+    connect(Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
 
     Form_Load();
 }
@@ -145,7 +177,118 @@ QString Form1::portToolTip(int number) const {
                             : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
 }
 
+void Form1::attach(CaptureRun& capture) {
+    capture_ = &capture;
+}
+
+// Handlers.
+
+void Form1::Option1_Click() {
+    settings_.PortNumber = 1;
+}
+
+void Form1::Option2_Click() {
+    settings_.PortNumber = 2;
+}
+
+void Form1::Option3_Click() {
+    settings_.PortNumber = 3;
+}
+
+void Form1::Option4_Click() {
+    settings_.PortNumber = 4;
+}
+
+void Form1::Text2_Change() {
+    settings_.CaptureFileName = Text2->text();
+}
+
+void Form1::Command4_Click() {
+    // Browse: however the dialog closed, the box takes its name (a cancel keeps
+    // the one chosen before).
+    FileNameIO->ShowSave();
+    Text2->setText(FileNameIO->FileName());
+}
+
+void Form1::Command1_Click() {
+    // No second Start while one runs: the button waits until the capture ends.
+    Command1->setEnabled(false);
+    const Outcome outcome = capture_->start();
+    Command1->setEnabled(true);
+    if (outcome)
+        failurePath(*outcome);
+}
+
+void Form1::Command3_Click() {
+    if (const Outcome outcome = capture_->abort())
+        failurePath(*outcome);
+}
+
+void Form1::Command2_Click() {
+    endProgram(capture_->exit(), 0);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // Closing the window ends the program as Exit does.
+    event->accept();
+    endProgram(capture_ ? capture_->exit() : Outcome(), 0);
+}
+
+void Form1::endBySignal(int signalNumber) {
+    endProgram(capture_ ? capture_->exit() : Outcome(), 128 + signalNumber);
+}
+
+void Form1::endProgram(const Outcome& outcome, int status) {
+    if (outcome) {
+        failurePath(*outcome);
+        return;
+    }
+    hide();
+    desktop_->quit(status);
+}
+
+void Form1::failurePath(const Failure& failure) {
+    desktop_->showFailure(this, failure.message);
+    hide();
+    desktop_->quit(1);
+}
+
+// CaptureView.
+
+void Form1::setStatusText(const QString& text) {
+    Text3->setText(text);
+}
+
+void Form1::setAbortEnabled(bool enabled) {
+    Command3->setEnabled(enabled);
+}
+
+void Form1::beep() {
+    desktop_->beep();
+}
+
+void Form1::processEvents() {
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // The instructions box takes no typed character: letters, backspace, Enter,
+    // control keys, nor the editing keys. Keys that move (arrows, Tab) still work.
+    if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+            return false;
+        if (!key->text().isEmpty())
+            return true;
+        // Editing keys that carry no character on some platforms.
+        for (const QKeySequence::StandardKey edit :
+             {QKeySequence::Delete, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::Undo,
+              QKeySequence::Redo, QKeySequence::DeleteEndOfWord, QKeySequence::DeleteStartOfWord,
+              QKeySequence::DeleteEndOfLine, QKeySequence::DeleteCompleteLine})
+            if (key->matches(edit))
+                return true;
+    }
+
     // A port can come or go (a USB adapter): look it up again when the tip shows.
     if (event->type() == QEvent::ToolTip) {
         const QList<QObject*> options{Option1, Option2, Option3, Option4};

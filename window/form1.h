@@ -1,5 +1,8 @@
 #pragma once
 
+#include "capture_view.h"
+#include "desktop.h"
+#include "failure.h"
 #include "port_mapping.h"
 #include "save_as_dialog.h"
 #include "serial_port_adapter.h"
@@ -18,20 +21,36 @@ class QRadioButton;
 
 namespace talvern {
 
+class CaptureRun;
+
 // The one window: port options, file name, instructions, status and the three
-// capture buttons, laid out at fixed places.
-class Form1 : public QWidget {
+// capture buttons, laid out at fixed places. Its handlers fill the settings and
+// hand the buttons over to the capture; it shows the capture through CaptureView.
+class Form1 : public QWidget, public CaptureView {
     Q_OBJECT
 
 public:
-    // `devices` says which device each COM option opens; `dialog` is the Save As
-    // dialog (the platform's own when none is given).
+    // `devices` says which device each COM option opens; `dialog` and `desktop`
+    // default to the platform's own.
     explicit Form1(UploadSettings& settings, ComDevices devices = systemComDevices,
-                   std::unique_ptr<SaveAsDialog> dialog = nullptr);
+                   std::unique_ptr<SaveAsDialog> dialog = nullptr,
+                   std::unique_ptr<Desktop> desktop = nullptr);
     ~Form1() override;
+
+    // The capture the three buttons drive.
+    void attach(CaptureRun& capture);
 
     // The instructions shown in the instructions box, CR LF line ends.
     static const QString& instructions();
+
+    // CaptureView.
+    void setStatusText(const QString& text) override;
+    void setAbortEnabled(bool enabled) override;
+    void beep() override;
+    void processEvents() override;
+
+    // Ends the program as a termination signal asks: the capture closed properly.
+    void endBySignal(int signalNumber);
 
     // The controls, by the names the program uses for them.
     QGroupBox* Frame1;
@@ -55,12 +74,30 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void Form_Load();
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Text2_Change();
+    void Command4_Click();
+    void Command1_Click();
+    void Command3_Click();
+    void Command2_Click();
+
+    // Ends the program once the capture has closed everything: `status`, or the
+    // failure path when closing failed.
+    void endProgram(const Outcome& outcome, int status);
+    // The one failure path: the message, then the end with a non-zero status.
+    void failurePath(const Failure& failure);
     QString portToolTip(int number) const;
 
     UploadSettings& settings_;
+    std::unique_ptr<Desktop> desktop_;
+    CaptureRun* capture_ = nullptr;
 };
 
 } // namespace talvern

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <pty.h>
 #include <stdexcept>
 #include <termios.h>
@@ -12,6 +13,10 @@ PseudoTerminal::PseudoTerminal() {
     if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
         throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
     slavePath_ = QString::fromLocal8Bit(name);
+    // Programs the test starts must not inherit the line: a master kept open in
+    // a child would stop the line from ever hanging up.
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
 
     // Raw from the start: no echo back to the master, no CR/LF translation.
     termios tio{};

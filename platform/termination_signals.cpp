@@ -1,0 +1,59 @@
+#include "termination_signals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace talvern {
+
+namespace {
+
+int pipeFds[2] = {-1, -1};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Runs in signal context: only passes the number on through the pipe.
+void onSignal(int signalNumber) {
+    const int savedErrno = errno;
+    const unsigned char number = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], &number, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+TerminationSignals::TerminationSignals(QObject* parent)
+    : QObject(parent) {
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("cannot create the signal pipe");
+
+    notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signalNumber : kSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+TerminationSignals::~TerminationSignals() {
+    for (const int signalNumber : kSignals)
+        ::signal(signalNumber, SIG_DFL);
+    delete notifier_;
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    pipeFds[0] = pipeFds[1] = -1;
+}
+
+void TerminationSignals::readPipe() {
+    unsigned char number = 0;
+    while (::read(pipeFds[0], &number, 1) == 1)
+        emit received(number);
+}
+
+} // namespace talvern

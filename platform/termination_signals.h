@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace talvern {
+
+// Turns SIGTERM, SIGINT and SIGHUP (a logout) into a Qt signal on the event
+// loop, so the program can close its capture file properly instead of dying
+// with the signal.
+class TerminationSignals : public QObject {
+    Q_OBJECT
+
+public:
+    // Only one instance may exist at a time.
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
+
+signals:
+    void received(int signalNumber);
+
+private:
+    void readPipe();
+
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+} // namespace talvern

@@ -1,0 +1,196 @@
+#include "program.h"
+#include "support/pseudo_terminal.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using talvern::Program;
+
+namespace {
+
+// A Save As dialog that answers as the test says: a name, or a cancel.
+class StandInDialog : public talvern::SaveAsDialog {
+public:
+    void ShowSave() override {
+        openedWith.append(fileName_);
+        if (answer)
+            fileName_ = *answer;
+    }
+    std::optional<QString> answer; // nothing: the user cancels
+    QStringList openedWith;
+};
+
+class StandInDesktop : public talvern::Desktop {
+public:
+    void beep() override { ++beeps; }
+    void showFailure(QWidget*, const QString& message) override { failures.append(message); }
+    void quit(int status) override { quits.append(status); }
+    int beeps = 0;
+    QStringList failures;
+    QList<int> quits;
+};
+
+class Form1BehaviourTest : public ::testing::Test {
+protected:
+    Form1BehaviourTest() {
+        talvern::PlatformParts parts;
+        parts.devices = [this] {
+            return QStringList{line.slavePath()};
+        };
+        auto ownedDialog = std::make_unique<StandInDialog>();
+        auto ownedDesktop = std::make_unique<StandInDesktop>();
+        dialog = ownedDialog.get();
+        desktop = ownedDesktop.get();
+        parts.dialog = std::move(ownedDialog);
+        parts.desktop = std::move(ownedDesktop);
+        program.emplace(settings, std::move(parts));
+        form().show();
+    }
+    talvern::Form1& form() { return program->form; }
+
+    // Runs `action` as an event once the event loop next runs (inside a capture).
+    static void later(std::function<void()> action) { QTimer::singleShot(0, std::move(action)); }
+
+    QTemporaryDir dir;
+    PseudoTerminal line;
+    talvern::UploadSettings settings;
+    StandInDialog* dialog = nullptr;
+    StandInDesktop* desktop = nullptr;
+    std::optional<Program> program;
+};
+
+} // namespace
+
+TEST_F(Form1BehaviourTest, PortOptionsSetThePortNumber) {
+    QTest::mouseClick(form().Option3, Qt::LeftButton, {}, QPoint(8, 6));
+    EXPECT_EQ(settings.PortNumber, 3);
+    QTest::mouseClick(form().Option4, Qt::LeftButton, {}, QPoint(8, 6));
+    EXPECT_EQ(settings.PortNumber, 4);
+    QTest::mouseClick(form().Option1, Qt::LeftButton, {}, QPoint(8, 6));
+    EXPECT_EQ(settings.PortNumber, 1);
+    EXPECT_TRUE(form().Option1->isChecked());
+    EXPECT_FALSE(form().Option3->isChecked());
+    EXPECT_TRUE(form().Text3->text().isEmpty()) << "options leave the status box alone";
+}
+
+TEST_F(Form1BehaviourTest, FileNameFollowsEveryChangeUntrimmed) {
+    QTest::keyClicks(form().Text2, "  a b ");
+    EXPECT_EQ(settings.CaptureFileName, "  a b ");
+    form().Text2->selectAll();
+    QTest::keyClick(form().Text2, Qt::Key_Backspace);
+    EXPECT_EQ(settings.CaptureFileName, "");
+
+    // Start with the name cleared again asks for one, and opens nothing.
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    EXPECT_EQ(form().Text3->text(), "Please enter file name");
+    EXPECT_FALSE(form().Command3->isEnabled());
+    EXPECT_TRUE(form().Command1->isEnabled());
+    EXPECT_EQ(desktop->beeps, 1);
+    EXPECT_FALSE(form().Comm1->portOpen());
+    EXPECT_TRUE(desktop->quits.isEmpty());
+}
+
+TEST_F(Form1BehaviourTest, BrowseFillsTheNameAndACancelKeepsTheLastOne) {
+    const QString chosen = dir.filePath("chosen.txt");
+    QTest::keyClicks(form().Text2, "typed.txt");
+    dialog->answer = chosen;
+    QTest::mouseClick(form().Command4, Qt::LeftButton);
+    EXPECT_EQ(form().Text2->text(), chosen);
+    EXPECT_EQ(settings.CaptureFileName, chosen);
+
+    // A cancel puts the dialog's last name back, whatever was typed meanwhile.
+    QTest::keyClicks(form().Text2, "more");
+    dialog->answer.reset();
+    QTest::mouseClick(form().Command4, Qt::LeftButton);
+    EXPECT_EQ(form().Text2->text(), chosen);
+    EXPECT_EQ(settings.CaptureFileName, chosen);
+    // The dialog starts empty, then at the name chosen last, never at the typed one.
+    EXPECT_EQ(dialog->openedWith, (QStringList{"", chosen}));
+}
+
+TEST_F(Form1BehaviourTest, FirstBrowseCancelledLeavesAnEmptyName) {
+    QTest::keyClicks(form().Text2, "typed.txt");
+    QTest::mouseClick(form().Command4, Qt::LeftButton);
+    EXPECT_EQ(form().Text2->text(), "");
+    EXPECT_EQ(settings.CaptureFileName, "");
+}
+
+TEST_F(Form1BehaviourTest, InstructionsBoxRefusesTypedCharacters) {
+    const QString before = form().Text1->toPlainText();
+    form().Text1->setFocus();
+    QTest::keyClicks(form().Text1, "abc 123");
+    for (const Qt::Key key : {Qt::Key_Backspace, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Delete})
+        QTest::keyClick(form().Text1, key);
+    QTest::keyClick(form().Text1, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(form().Text1, Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(form().Text1, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(form().Text1->toPlainText(), before);
+    // Not otherwise locked: the cursor still moves.
+    QTest::keyClick(form().Text1, Qt::Key_Down);
+    EXPECT_EQ(form().Text1->textCursor().blockNumber(), 1);
+}
+
+TEST_F(Form1BehaviourTest, CaptureDrivenByTheButtons) {
+    const QString file = dir.filePath("capture.txt");
+    QTest::keyClicks(form().Text2, file);
+
+    bool startWaited = false;
+    later([&] {
+        startWaited = !form().Command1->isEnabled();
+        EXPECT_TRUE(form().Command3->isEnabled());
+        line.send("A\r\x01\xb5\rpart");
+        QTimer::singleShot(200, [&] {
+            // Each record showed; the status box holds the latest, byte for character.
+            EXPECT_EQ(form().Text3->text(), QString::fromLatin1("\x01\xb5"));
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
+        });
+    });
+    QTest::mouseClick(form().Command1, Qt::LeftButton); // returns once aborted
+
+    EXPECT_TRUE(startWaited) << "Start stayed enabled during the capture";
+    EXPECT_TRUE(form().Command1->isEnabled());
+    EXPECT_TRUE(form().Command3->isEnabled());
+    EXPECT_EQ(form().Text3->text(), "Upload Abort");
+    QFile saved(file);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), "A\r\n\x01\xb5\r\n");
+    EXPECT_FALSE(form().Comm1->portOpen());
+    EXPECT_TRUE(desktop->quits.isEmpty());
+}
+
+TEST_F(Form1BehaviourTest, ExitDuringACaptureEndsTheProgramWithStatusZero) {
+    QTest::keyClicks(form().Text2, dir.filePath("exit.txt"));
+    later([&] { QTest::mouseClick(form().Command2, Qt::LeftButton); });
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    EXPECT_EQ(desktop->quits, QList<int>{0});
+    EXPECT_TRUE(desktop->failures.isEmpty());
+    EXPECT_FALSE(form().isVisible());
+    EXPECT_FALSE(form().Comm1->portOpen());
+    EXPECT_EQ(program->capture.state(), talvern::CaptureRun::State::Ended);
+}
+
+TEST_F(Form1BehaviourTest, FailurePathShowsTheMessageThenEndsWithStatusOne) {
+    const QString file = dir.filePath("missing/x.txt");
+    QTest::keyClicks(form().Text2, file);
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    ASSERT_EQ(desktop->failures.size(), 1);
+    EXPECT_TRUE(desktop->failures[0].contains(file));
+    EXPECT_EQ(desktop->quits, QList<int>{1});
+    EXPECT_FALSE(form().isVisible());
+}
+
+TEST_F(Form1BehaviourTest, ClosingTheWindowWhenIdleEndsWithStatusZero) {
+    form().close();
+    EXPECT_EQ(desktop->quits, QList<int>{0});
+}

@@ -1,0 +1,171 @@
+// The whole program, through the test harness, on a pseudo-terminal as COM1.
+#include "support/harness_process.h"
+#include "support/pseudo_terminal.h"
+
+#include <QFile>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void start(const QStringList& devices) {
+        program = std::make_unique<HarnessProcess>(devices);
+        ASSERT_FALSE(program->waitFor("ready").isNull()) << "the harness did not start";
+    }
+    void startOnLine() { start({line.slavePath()}); }
+    // Types a file name and starts a capture; returns once the port is open.
+    void startCapture(const QString& name) {
+        program->send("type Text2 " + name);
+        program->send("click Command1");
+        program->send("enabled Command3");
+        ASSERT_EQ(program->waitFor("enabled Command3"), "enabled Command3 1");
+    }
+    bool enabled(const QString& name) {
+        program->send("enabled " + name);
+        return program->waitFor("enabled " + name).endsWith(" 1");
+    }
+
+    QTemporaryDir dir;
+    PseudoTerminal line;
+    std::unique_ptr<HarnessProcess> program;
+};
+
+} // namespace
+
+TEST_F(ProgramTest, CaptureAbortCaptureAgainAndExit) {
+    startOnLine();
+    const QString file = dir.filePath("run.txt");
+    startCapture(file);
+    EXPECT_FALSE(enabled("Command1")) << "Start must wait while a capture runs";
+
+    line.send("12.5 mg\r");
+    ASSERT_TRUE(program->waitForStatus("12.5 mg"));
+    EXPECT_EQ(contents(file), "12.5 mg\r\n");
+
+    // Another port option during the capture: the open port stays where it is.
+    program->send("click Option2");
+    program->send("settings");
+    EXPECT_TRUE(program->waitFor("settings: ").startsWith("settings: 2 "));
+    line.send("13.0 mg\r\n14.1 mg\r");
+    ASSERT_TRUE(program->waitForStatus("14.1 mg"));
+    EXPECT_EQ(contents(file), "12.5 mg\r\n13.0 mg\r\n14.1 mg\r\n");
+
+    program->send("click Command3");
+    ASSERT_TRUE(program->waitForStatus("Upload Abort"));
+    EXPECT_EQ(contents(file), "12.5 mg\r\n13.0 mg\r\n14.1 mg\r\n");
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled("Command3"));
+    {
+        // The port is free again.
+        QSerialPort other;
+        other.setPortName(line.slavePath());
+        EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
+    }
+
+    // Start again with the same name: the file is emptied and captured anew.
+    program->send("click Option1");
+    program->send("click Command1");
+    ASSERT_TRUE(program->waitForStatus(""));
+    EXPECT_EQ(contents(file), "");
+    line.send("second run\rpartial");
+    ASSERT_TRUE(program->waitForStatus("second run"));
+
+    program->send("click Command2");
+    EXPECT_EQ(program->waitForExit(), 0);
+    EXPECT_EQ(contents(file), "second run\r\n");
+}
+
+TEST_F(ProgramTest, MissingPortShowsItsNameAndEndsWithFailure) {
+    start({"/dev/ttyNOSUCH9"});
+    const QString file = dir.filePath("created.txt");
+    program->send("type Text2 " + file);
+    program->send("click Command1");
+    const QString message = program->waitFor("message ");
+    EXPECT_TRUE(message.startsWith("message plain: ")) << message.toStdString();
+    EXPECT_TRUE(message.contains("/dev/ttyNOSUCH9")) << message.toStdString();
+    program->send("dismiss");
+    EXPECT_EQ(program->waitForExit(), 1);
+    // The file was created before the port failed, and stays, empty.
+    EXPECT_EQ(contents(file), "");
+}
+
+TEST_F(ProgramTest, FileInMissingFolderShowsItsNameLiterally) {
+    startOnLine();
+    const QString file = dir.filePath("absent/<b>x</b>.txt");
+    program->send("type Text2 " + file);
+    program->send("click Command1");
+    const QString message = program->waitFor("message ");
+    EXPECT_TRUE(message.startsWith("message plain: ")) << message.toStdString();
+    EXPECT_TRUE(message.contains(file)) << message.toStdString();
+    program->send("dismiss");
+    EXPECT_EQ(program->waitForExit(), 1);
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST_F(ProgramTest, HangUpShowsThePortsErrorAndKeepsTheRecords) {
+    startOnLine();
+    const QString file = dir.filePath("hangup.txt");
+    startCapture(file);
+    line.send("before\r");
+    ASSERT_TRUE(program->waitForStatus("before"));
+    line.closeMaster();
+    const QString message = program->waitFor("message ");
+    EXPECT_TRUE(message.contains(line.slavePath())) << message.toStdString();
+    program->send("dismiss");
+    EXPECT_EQ(program->waitForExit(), 1);
+    EXPECT_EQ(contents(file), "before\r\n");
+}
+
+TEST_F(ProgramTest, EmptyNameAsksForOneAndKeepsAbortDisabled) {
+    startOnLine();
+    program->send("type Text2 x");
+    program->send("key Text2 Backspace");
+    program->send("click Command1");
+    EXPECT_TRUE(program->waitForStatus("Please enter file name"));
+    EXPECT_FALSE(enabled("Command3"));
+    EXPECT_TRUE(enabled("Command1"));
+    program->send("click Command2");
+    EXPECT_EQ(program->waitForExit(), 0);
+}
+
+TEST_F(ProgramTest, ClosingTheWindowDuringACaptureKeepsEveryRecord) {
+    startOnLine();
+    const QString file = dir.filePath("closed.txt");
+    startCapture(file);
+    line.send("kept\rhalf");
+    ASSERT_TRUE(program->waitForStatus("kept"));
+    program->send("close");
+    EXPECT_EQ(program->waitForExit(), 0);
+    EXPECT_EQ(contents(file), "kept\r\n");
+}
+
+TEST_F(ProgramTest, TerminationSignalsEndTheCaptureCleanly) {
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        startOnLine();
+        const QString file = dir.filePath(QStringLiteral("signal%1.txt").arg(signalNumber));
+        startCapture(file);
+        line.send("kept\r");
+        ASSERT_TRUE(program->waitForStatus("kept"));
+        ::kill(pid_t(program->process.processId()), signalNumber);
+        EXPECT_EQ(program->waitForExit(), 128 + signalNumber);
+        EXPECT_EQ(contents(file), "kept\r\n");
+        {
+            QSerialPort other;
+            other.setPortName(line.slavePath());
+            EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
+        }
+    }
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+
+// The test harness program in a process of its own, spoken to line by line.
+class HarnessProcess {
+public:
+    // Starts the harness with COM1, COM2, ... mapped to `devices`, headless.
+    explicit HarnessProcess(const QStringList& devices);
+    ~HarnessProcess();
+
+    void send(const QString& command);
+    // The next printed line that starts with `prefix` (lines before it are
+    // passed over), or a null string after `ms` milliseconds.
+    QString waitFor(const QString& prefix, int ms = 10000);
+    // Asks for the status box until it shows `text`; false after `ms`.
+    bool waitForStatus(const QString& text, int ms = 10000);
+    // The exit status once the program has ended; -1 if it has not after `ms`
+    // or did not exit normally.
+    int waitForExit(int ms = 10000);
+
+    QProcess process;
+};

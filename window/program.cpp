@@ -1,0 +1,11 @@
+#include "program.h"
+
+namespace talvern {
+
+Program::Program(UploadSettings& settings, PlatformParts parts)
+    : form(settings, std::move(parts.devices), std::move(parts.dialog), std::move(parts.desktop))
+    , capture(settings, *form.Comm1, form) {
+    form.attach(capture);
+}
+
+} // namespace talvern
