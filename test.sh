@@ -1,10 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors, and runs every test.
+# Installs what is missing, then builds and runs every test: the framer's fuzz
+# target for a minute, the whole suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the whole suite in the normal build. Compiler
+# warnings are errors throughout.
+#
+#   FUZZ_SECONDS=10 ./test.sh    a shorter fuzzing run
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
-ensure_packages
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERN_WERROR=ON
+echo "== fuzzing the record framer (${FUZZ_SECONDS:-60} s)"
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTALVERN_FUZZ=ON -DTALVERN_WERROR=ON >/dev/null
+cmake --build build-fuzz
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+build-fuzz/fuzz/framer_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 \
+    "$corpus" 2>&1 | grep -E '^(stat::number_of_executed_units|==|SUMMARY|Done)' || true
+test "${PIPESTATUS[0]}" -eq 0
+
+echo "== every test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALVERN_SANITIZE=ON \
+    -DTALVERN_WERROR=ON >/dev/null
+cmake --build build-asan
+ctest --test-dir build-asan --output-on-failure --parallel 2
+
+echo "== every test"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERN_WERROR=ON >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure --parallel 2

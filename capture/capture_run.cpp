@@ -67,10 +67,11 @@ Outcome CaptureRun::captureLoop() {
             if (done.records == 0)
                 continue;
 
-            // Show the newest record, then hand every completed record to the system
-            // in one write, before the next poll.
-            view_.setStatusText(QString::fromLatin1(done.lastRecord));
+            // Hand every completed record to the system in one write, before the
+            // next poll; then show the newest, so the box never shows a record
+            // that did not reach the file.
             file_.write(done.lines);
+            view_.setStatusText(QString::fromLatin1(done.lastRecord));
         }
     } catch (const CaptureError& error) {
         return fail(error);

@@ -16,30 +16,51 @@ RecordFramer::Completed RecordFramer::take(QByteArrayView chunk) {
         ++p;
     afterCr_ = false;
 
-    qsizetype lastStart = 0;
-    while (p != end) {
-        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
-        if (!cr) {
-            // No line end: the rest waits for the next piece.
-            buffer_.append(p, end - p);
-            break;
-        }
+    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+    if (!cr) {
+        // No line end: everything waits for the next piece.
+        buffer_.append(p, end - p);
+        return out;
+    }
 
-        // A record: what waited from earlier pieces, then the bytes before this CR.
-        lastStart = out.lines.size();
-        out.lines.append(buffer_).append(p, cr - p).append("\r\n", 2);
+    // The lines can be no longer than the waiting bytes and this piece with
+    // each CR grown into CR LF: room for that, filled in place, cut to size.
+    out.lines.resize(buffer_.size() + 2 * (end - p));
+    char* w = out.lines.data();
+    if (!buffer_.isEmpty()) {
+        std::memcpy(w, buffer_.constData(), size_t(buffer_.size()));
+        w += buffer_.size();
         buffer_.clear();
+    }
+
+    char* lastStart = out.lines.data();
+    for (;;) {
+        // A record: the bytes before this CR (after what waited, for the first).
+        std::memcpy(w, p, size_t(cr - p));
+        w += cr - p;
+        *w++ = '\r';
+        *w++ = '\n';
         ++out.records;
 
         p = cr + 1;
-        if (p == end)
+        if (p == end) {
             afterCr_ = true;
-        else if (*p == '\n')
-            ++p;
+            break;
+        }
+        if (*p == '\n' && ++p == end)
+            break;
+        cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        if (!cr) {
+            // The rest waits for the next piece.
+            buffer_.append(p, end - p);
+            break;
+        }
+        lastStart = w;
     }
 
-    if (out.records > 0)
-        out.lastRecord = out.lines.sliced(lastStart, out.lines.size() - lastStart - 2);
+    const qsizetype length = w - out.lines.constData();
+    out.lastRecord = QByteArray(lastStart, w - lastStart - 2);
+    out.lines.truncate(length);
     return out;
 }
 

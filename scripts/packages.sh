@@ -1,16 +1,22 @@
-# Sourced by run.sh and test.sh: installs the Debian packages the build needs,
-# or tells a non-root user the one line that does.
+# Sourced by run.sh, test.sh and bench.sh: installs the Debian packages the
+# build needs, or tells a non-root user the one line that does.
 
-TALVERN_PACKAGES=(
+# To build and run the program.
+BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
-    libgtest-dev
     fonts-liberation
 )
+# To build and run the tests, the fuzz target and the benchmarks.
+TEST_PACKAGES=(
+    libgtest-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+)
 
+# ensure_packages NAME... : installs whichever of the named packages is missing.
 ensure_packages() {
     local missing=() pkg
-    for pkg in "${TALVERN_PACKAGES[@]}"; do
+    for pkg in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
             missing+=("$pkg")
         fi

@@ -349,6 +349,7 @@ TEST_F(CaptureRunTest, WriteFailureEndsTheCaptureWithTheSystemsReason) {
     EXPECT_TRUE(outcome->message.contains("No space left on device"));
     EXPECT_FALSE(port.isOpen);
     EXPECT_EQ(port.polls, 1);
+    EXPECT_EQ(view.status, "") << "a record that was not saved must not show";
 }
 
 TEST_F(CaptureRunTest, StatusShowsRecordBytesOneCharacterEach) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <thread>
 
 using talvern::Program;
 
@@ -167,6 +168,43 @@ TEST_F(Form1BehaviourTest, CaptureDrivenByTheButtons) {
     EXPECT_EQ(saved.readAll(), "A\r\n\x01\xb5\r\n");
     EXPECT_FALSE(form().Comm1->portOpen());
     EXPECT_TRUE(desktop->quits.isEmpty());
+}
+
+TEST_F(Form1BehaviourTest, StatusBoxEndsOnTheLastRecordOfAFlood) {
+    QTest::keyClicks(form().Text2, dir.filePath("flood.txt"));
+    QByteArray flood;
+    for (int n = 0; n < 20000; ++n)
+        flood += "record " + QByteArray::number(n) + '\r';
+    std::thread instrument;
+    later([&] {
+        // From a thread of its own: the line holds only a few KiB until read.
+        instrument = std::thread([&] { line.send(flood); });
+        // Long after the flood, with the line quiet.
+        QTimer::singleShot(1000, [&] {
+            EXPECT_EQ(form().Text3->text(), "record 19999");
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
+        });
+    });
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    instrument.join();
+    EXPECT_EQ(form().Text3->text(), "Upload Abort");
+}
+
+TEST_F(Form1BehaviourTest, MessagesRightAfterACaptureShowAtOnce) {
+    // Abort, then Start with no name, within a few milliseconds of a record.
+    QTest::keyClicks(form().Text2, dir.filePath("quick.txt"));
+    later([&] {
+        line.send("last\r");
+        QTimer::singleShot(100, [&] {
+            EXPECT_EQ(form().Text3->text(), "last");
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
+        });
+    });
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    EXPECT_EQ(form().Text3->text(), "Upload Abort");
+    form().Text2->clear();
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    EXPECT_EQ(form().Text3->text(), "Please enter file name");
 }
 
 TEST_F(Form1BehaviourTest, ExitDuringACaptureEndsTheProgramWithStatusZero) {

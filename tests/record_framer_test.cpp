@@ -1,4 +1,5 @@
 #include "record_framer.h"
+#include "support/reference_framing.h"
 
 #include <gtest/gtest.h>
 
@@ -132,24 +133,6 @@ TEST(RecordFramer, ReadsWithoutCrWriteNothingUntilReset) {
     EXPECT_EQ(framer.take("\nz\r").lastRecord, "\nz");
 }
 
-// The record rule, byte by byte over the whole stream, with no reads at all.
-static std::vector<QByteArray> referenceRecords(const QByteArray& stream) {
-    std::vector<QByteArray> records;
-    QByteArray current;
-    for (qsizetype i = 0; i < stream.size(); ++i) {
-        const char c = stream[i];
-        if (c != '\r') {
-            current.append(c);
-            continue;
-        }
-        records.push_back(current);
-        current.clear();
-        if (i + 1 < stream.size() && stream[i + 1] == '\n')
-            ++i;
-    }
-    return records;
-}
-
 TEST(RecordFramer, SameRecordsHoweverTheStreamIsCut) {
     std::mt19937 random(20261207);
     // Line-end bytes are common so that CR, LF, CR LF and LF CR fall on every kind
@@ -165,9 +148,7 @@ TEST(RecordFramer, SameRecordsHoweverTheStreamIsCut) {
             stream.append(alphabet[pick(random)]);
 
         const std::vector<QByteArray> expected = referenceRecords(stream);
-        QByteArray expectedFile;
-        for (const QByteArray& record : expected)
-            expectedFile += record + "\r\n";
+        const QByteArray expectedFile = referenceFile(expected);
 
         // Cut into random reads, empty ones included: sometimes byte by byte,
         // sometimes in a few large pieces.

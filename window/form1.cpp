@@ -3,6 +3,7 @@
 #include "capture_run.h"
 #include "window_font.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
@@ -215,12 +216,15 @@ void Form1::Command1_Click() {
     Command1->setEnabled(false);
     const Outcome outcome = capture_->start();
     Command1->setEnabled(true);
+    showPendingStatus();
     if (outcome)
         failurePath(*outcome);
 }
 
 void Form1::Command3_Click() {
-    if (const Outcome outcome = capture_->abort())
+    const Outcome outcome = capture_->abort();
+    showPendingStatus();
+    if (outcome)
         failurePath(*outcome);
 }
 
@@ -248,6 +252,7 @@ void Form1::endProgram(const Outcome& outcome, int status) {
 }
 
 void Form1::failurePath(const Failure& failure) {
+    showPendingStatus();
     desktop_->showFailure(this, failure.message);
     hide();
     desktop_->quit(1);
@@ -256,7 +261,22 @@ void Form1::failurePath(const Failure& failure) {
 // CaptureView.
 
 void Form1::setStatusText(const QString& text) {
-    Text3->setText(text);
+    // Records can come thousands a second; painting the box for each would cost
+    // more than capturing them. Show at once when the box has been still for a
+    // moment, else keep the newest text until the line goes quiet or the
+    // moment has passed.
+    constexpr qint64 kRepaintMs = 15;
+    pendingStatus_ = text;
+    if (!statusShown_.isValid() || statusShown_.elapsed() >= kRepaintMs)
+        showPendingStatus();
+}
+
+void Form1::showPendingStatus() {
+    if (!pendingStatus_)
+        return;
+    Text3->setText(*pendingStatus_);
+    pendingStatus_.reset();
+    statusShown_.start();
 }
 
 void Form1::setAbortEnabled(bool enabled) {
@@ -268,6 +288,11 @@ void Form1::beep() {
 }
 
 void Form1::processEvents() {
+    // Handle whatever is pending without waiting. Only when nothing is, bring
+    // the status box up to date and sleep until the next event.
+    if (QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents))
+        return;
+    showPendingStatus();
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 

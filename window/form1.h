@@ -8,9 +8,11 @@
 #include "serial_port_adapter.h"
 #include "upload_settings.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QGroupBox;
 class QLabel;
@@ -94,8 +96,13 @@ private:
     // The one failure path: the message, then the end with a non-zero status.
     void failurePath(const Failure& failure);
     QString portToolTip(int number) const;
+    void showPendingStatus();
 
     UploadSettings& settings_;
+    // The status box is repainted at most every few milliseconds; the newest
+    // text waits here meanwhile.
+    std::optional<QString> pendingStatus_;
+    QElapsedTimer statusShown_;
     std::unique_ptr<Desktop> desktop_;
     CaptureRun* capture_ = nullptr;
 };

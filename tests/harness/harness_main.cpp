@@ -7,11 +7,12 @@
 //   status             prints "status: " and the status box's text
 //   enabled NAME       prints "enabled NAME 1" or "enabled NAME 0"
 //   settings           prints "settings: PORT NAME"
-//   dismiss            closes the message box that is showing
+//   dismiss            closes the dialog or message box that is showing (cancel)
 //   close              closes the window by its frame
 //
-// It prints "ready" once the window shows, and "message: TEXT" (with "plain" or
-// "rich" before the colon) whenever a message box appears. Line ends and
+// It prints "ready" once the window shows, "message: TEXT" (with "plain" or
+// "rich" before the colon) whenever a message box appears, and "dialog: CLASS"
+// when another dialog (the Save As dialog) opens. Line ends and
 // backslashes in printed texts are escaped as \r, \n and \\.
 //
 //   talvern_harness DEVICE_FOR_COM1 [DEVICE_FOR_COM2 ...]
@@ -46,11 +47,14 @@ QString escaped(QString text) {
 class MessageWatch : public QObject {
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show)
-            if (auto* box = qobject_cast<QMessageBox*>(watched))
-                say(QStringLiteral("message %1: %2")
-                        .arg(box->textFormat() == Qt::PlainText ? "plain" : "rich",
-                             escaped(box->text())));
+        if (event->type() != QEvent::Show)
+            return false;
+        if (auto* box = qobject_cast<QMessageBox*>(watched))
+            say(QStringLiteral("message %1: %2")
+                    .arg(box->textFormat() == Qt::PlainText ? "plain" : "rich",
+                         escaped(box->text())));
+        else if (auto* dialog = qobject_cast<QDialog*>(watched))
+            say(QStringLiteral("dialog: %1").arg(dialog->metaObject()->className()));
         return false;
     }
 };

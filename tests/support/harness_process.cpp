@@ -7,7 +7,9 @@
 #error "TALVERN_HARNESS must name the harness program"
 #endif
 
-HarnessProcess::HarnessProcess(const QStringList& devices) {
+HarnessProcess::HarnessProcess(const QStringList& devices, const QString& workingDirectory) {
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     process.setProcessEnvironment(environment);

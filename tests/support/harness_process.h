@@ -6,8 +6,9 @@
 // The test harness program in a process of its own, spoken to line by line.
 class HarnessProcess {
 public:
-    // Starts the harness with COM1, COM2, ... mapped to `devices`, headless.
-    explicit HarnessProcess(const QStringList& devices);
+    // Starts the harness with COM1, COM2, ... mapped to `devices`, headless, in
+    // `workingDirectory` when one is given.
+    explicit HarnessProcess(const QStringList& devices, const QString& workingDirectory = {});
     ~HarnessProcess();
 
     void send(const QString& command);
