@@ -1,6 +1,7 @@
 #include "serial_port_adapter.h"
 
 #include "failure.h"
+#include "port_access.h"
 
 namespace talvern {
 
@@ -109,7 +110,7 @@ void SerialPortAdapter::setPortOpen(bool open) {
     port_.setPortName(device_);
     pendingError_.reset();
     if (!port_.open(QIODevice::ReadWrite))
-        fail(port_.errorString());
+        fail(openFailureReason(port_.error(), port_.errorString(), device_));
 
     // Set the line, then drop whatever arrived before this moment.
     try {

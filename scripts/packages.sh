@@ -7,10 +7,13 @@ BUILD_PACKAGES=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-liberation
 )
+# To build the Debian package.
+PACKAGE_PACKAGES=(dpkg-dev file)
 # To build and run the tests, the fuzz target and the benchmarks.
 TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
+    desktop-file-utils appstream groff-base "${PACKAGE_PACKAGES[@]}"
 )
 
 # ensure_packages NAME... : installs whichever of the named packages is missing.

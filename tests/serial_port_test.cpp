@@ -1,5 +1,6 @@
 #include "failure.h"
 #include "line_settings.h"
+#include "port_access.h"
 #include "port_mapping.h"
 #include "serial_port_adapter.h"
 #include "support/pseudo_terminal.h"
@@ -7,8 +8,13 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
+
+#include <grp.h>
+#include <unistd.h>
 
 using talvern::CaptureError;
 using talvern::LineSettings;
@@ -171,4 +177,35 @@ TEST_F(SerialPortAdapterTest, HangUpIsReportedOnceWithThePort) {
         << message.toStdString();
     port.setPortOpen(false);
     EXPECT_FALSE(port.portOpen());
+}
+
+TEST(PortAccess, PermissionErrorsSayWhichGroupToJoin) {
+    QTemporaryFile device;
+    ASSERT_TRUE(device.open());
+    // Give the stand-in device to the group that owns serial ports on Debian.
+    const group* dialout = ::getgrnam("dialout");
+    if (!dialout ||
+        ::chown(QFile::encodeName(device.fileName()).constData(), ::getuid(), dialout->gr_gid) != 0)
+        GTEST_SKIP() << "cannot give a file to the group dialout here";
+
+    const QString reason = talvern::openFailureReason(QSerialPort::PermissionError,
+                                                      "Permission denied", device.fileName());
+    EXPECT_TRUE(reason.startsWith("Permission denied")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains("\"dialout\"")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains("sudo usermod -a -G dialout ")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains(device.fileName())) << reason.toStdString();
+}
+
+TEST(PortAccess, OtherErrorsGetNoHint) {
+    for (const QSerialPort::SerialPortError error :
+         {QSerialPort::DeviceNotFoundError, QSerialPort::OpenError, QSerialPort::ResourceError,
+          QSerialPort::UnknownError})
+        EXPECT_EQ(talvern::openFailureReason(error, "Device or resource busy", "/dev/ttyS0"),
+                  "Device or resource busy");
+
+    // A port that is missing says so, with no word of groups.
+    SerialPortAdapter gone([] { return QStringList{"/dev/ttyGONE3"}; });
+    gone.setCommPort(1);
+    const QString message = errorOf([&] { gone.setPortOpen(true); });
+    EXPECT_FALSE(message.contains("usermod")) << message.toStdString();
 }

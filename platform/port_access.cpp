@@ -1,0 +1,49 @@
+#include "port_access.h"
+
+#include <QFile>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace talvern {
+
+namespace {
+
+// The name of the group that owns `device`, or an empty string.
+QString owningGroup(const QString& device) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+        return QString();
+    const group* owner = ::getgrgid(info.st_gid);
+    return owner ? QString::fromLocal8Bit(owner->gr_name) : QString();
+}
+
+QString userName() {
+    const passwd* user = ::getpwuid(::getuid());
+    return user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("$USER");
+}
+
+} // namespace
+
+QString openFailureReason(QSerialPort::SerialPortError error, const QString& systemReason,
+                          const QString& device) {
+    if (error != QSerialPort::PermissionError)
+        return systemReason;
+
+    // On Debian the serial devices belong to the group "dialout".
+    QString group = owningGroup(device);
+    if (group.isEmpty())
+        group = QStringLiteral("dialout");
+    if (group == QLatin1String("root"))
+        return QStringLiteral("%1\n\n%2 is open to the administrator only: ask yours for access "
+                              "to it.")
+            .arg(systemReason, device);
+    return QStringLiteral("%1\n\nTo use %2 you must be a member of the group \"%3\", which owns "
+                          "it. Add yourself with\n    sudo usermod -a -G %3 %4\nthen log out "
+                          "and in again.")
+        .arg(systemReason, device, group, userName());
+}
+
+} // namespace talvern
