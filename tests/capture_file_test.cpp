@@ -1,5 +1,7 @@
 #include "capture_file.h"
 #include "failure.h"
+#include "support/error_of.h"
+#include "support/file_contents.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,23 +13,6 @@ using talvern::CaptureError;
 using talvern::CaptureFile;
 
 namespace {
-
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return file.readAll();
-}
-
-// The message of the CaptureError that `action` throws, or "<no error>".
-template <typename Action> QString errorOf(Action action) {
-    try {
-        action();
-    } catch (const CaptureError& error) {
-        return error.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 class CaptureFileTest : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 #include "capture_run.h"
 #include "capture_view.h"
 #include "serial_port.h"
+#include "support/file_contents.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -129,10 +130,7 @@ protected:
         settings.CaptureFileName = dir.filePath("capture.txt");
     }
 
-    QByteArray fileContents() const {
-        QFile file(settings.CaptureFileName);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray fileContents() const { return contents(settings.CaptureFileName); }
     // Script steps.
     std::function<void()> arrive(QByteArray bytes) {
         return [this, bytes] {

@@ -1,4 +1,5 @@
 // The whole program, through the test harness, on a pseudo-terminal as COM1.
+#include "support/file_contents.h"
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -13,11 +14,6 @@
 
 namespace {
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 class ProgramTest : public ::testing::Test {
 protected:
     void start(const QStringList& devices) {
@@ -25,13 +21,7 @@ protected:
         ASSERT_FALSE(program->waitFor("ready").isNull()) << "the harness did not start";
     }
     void startOnLine() { start({line.slavePath()}); }
-    // Types a file name and starts a capture; returns once the port is open.
-    void startCapture(const QString& name) {
-        program->send("type Text2 " + name);
-        program->send("click Command1");
-        program->send("enabled Command3");
-        ASSERT_EQ(program->waitFor("enabled Command3"), "enabled Command3 1");
-    }
+    void startCapture(const QString& name) { ASSERT_TRUE(program->startCapture(name)); }
     bool enabled(const QString& name) {
         program->send("enabled " + name);
         return program->waitFor("enabled " + name).endsWith(" 1");

@@ -3,6 +3,7 @@
 #include "capture_run.h"
 #include "serial_port_adapter.h"
 #include "support/event_loop_view.h"
+#include "support/file_contents.h"
 #include "support/pseudo_terminal.h"
 
 #include <QFile>
@@ -33,10 +34,7 @@ protected:
         });
     }
 
-    QByteArray fileContents() const {
-        QFile file(settings.CaptureFileName);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray fileContents() const { return contents(settings.CaptureFileName); }
 
     // Runs `action` as an event of the loop, the way a click arrives. Posted
     // before Start, it runs at the capture's first round of events, port open.

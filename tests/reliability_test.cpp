@@ -1,5 +1,6 @@
 // The program under faults and hostile input, through the test harness on a
 // pseudo-terminal. Every case is bounded in time.
+#include "support/file_contents.h"
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -20,36 +21,12 @@
 
 namespace {
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Waits until the file holds `size` bytes (or more); false after `ms`.
-bool waitForSize(const QString& path, qint64 size, int ms = 30000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (QFileInfo(path).size() < size) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 class ReliabilityTest : public ::testing::Test {
 protected:
     std::unique_ptr<HarnessProcess> startProgram(const QStringList& devices) {
         auto program = std::make_unique<HarnessProcess>(devices, dir.path());
         EXPECT_FALSE(program->waitFor("ready").isNull()) << "the harness did not start";
         return program;
-    }
-    // Starts a capture into `name`; true once the port is open.
-    static bool startCapture(HarnessProcess& program, const QString& name) {
-        program.send("type Text2 " + name);
-        program.send("click Command1");
-        program.send("enabled Command3");
-        return program.waitFor("enabled Command3") == "enabled Command3 1";
     }
     // Expects the failure path: a plain-text message naming `what`, then status 1.
     static void expectFailure(HarnessProcess& program, const QString& what,
@@ -71,7 +48,7 @@ protected:
 TEST_F(ReliabilityTest, KilledCaptureKeepsWholeLinesAndEveryRecordSentBeforeIt) {
     auto program = startProgram({line.slavePath()});
     const QString file = dir.filePath("killed.txt");
-    ASSERT_TRUE(startCapture(*program, file));
+    ASSERT_TRUE(program->startCapture(file));
 
     // A steady stream of numbered records, about one a millisecond.
     using Clock = std::chrono::steady_clock;
@@ -115,7 +92,7 @@ TEST_F(ReliabilityTest, FullDiskFailsTheFirstWriteAndShowsNothingAsWritten) {
     if (!QFile::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full here";
     auto program = startProgram({line.slavePath()});
-    ASSERT_TRUE(startCapture(*program, "/dev/full"));
+    ASSERT_TRUE(program->startCapture("/dev/full"));
     line.send("12.5 mg\r");
     const QString message = program->waitFor("message ");
     EXPECT_TRUE(message.contains("/dev/full") && message.contains("No space left on device"))
@@ -129,7 +106,7 @@ TEST_F(ReliabilityTest, FullDiskFailsTheFirstWriteAndShowsNothingAsWritten) {
 TEST_F(ReliabilityTest, EveryByteValuePassesUnchanged) {
     auto program = startProgram({line.slavePath()});
     const QString file = dir.filePath("bytes.txt");
-    ASSERT_TRUE(startCapture(*program, file));
+    ASSERT_TRUE(program->startCapture(file));
     QByteArray record;
     for (int b = 0; b < 256; ++b)
         if (b != '\r')
@@ -152,7 +129,7 @@ TEST_F(ReliabilityTest, EveryByteValuePassesUnchanged) {
 TEST_F(ReliabilityTest, TenMegabytesWithoutCrBecomeOneLineAndTheWindowStaysResponsive) {
     auto program = startProgram({line.slavePath()});
     const QString file = dir.filePath("long.txt");
-    ASSERT_TRUE(startCapture(*program, file));
+    ASSERT_TRUE(program->startCapture(file));
 
     QByteArray stretch(10 * 1024 * 1024, 'x');
     for (qsizetype i = 0; i < stretch.size(); i += 4099)
@@ -176,7 +153,7 @@ TEST_F(ReliabilityTest, TenMegabytesWithoutCrBecomeOneLineAndTheWindowStaysRespo
 TEST_F(ReliabilityTest, BurstWhileTheSaveAsDialogIsOpenIsAllInTheFile) {
     auto program = startProgram({line.slavePath()});
     const QString file = dir.filePath("burst.txt");
-    ASSERT_TRUE(startCapture(*program, file));
+    ASSERT_TRUE(program->startCapture(file));
     program->send("click Command4");
     ASSERT_FALSE(program->waitFor("dialog: ").isNull()) << "the Save As dialog did not open";
 
@@ -199,7 +176,7 @@ TEST_F(ReliabilityTest, BurstWhileTheSaveAsDialogIsOpenIsAllInTheFile) {
 TEST_F(ReliabilityTest, PortInUseFailsTheSecondProgramAndLeavesTheFirstCapturing) {
     auto first = startProgram({line.slavePath()});
     const QString file = dir.filePath("first.txt");
-    ASSERT_TRUE(startCapture(*first, file));
+    ASSERT_TRUE(first->startCapture(file));
 
     auto second = startProgram({line.slavePath()});
     second->send("type Text2 " + dir.filePath("second.txt"));
@@ -238,7 +215,7 @@ TEST_F(ReliabilityTest, NameOfOneSpaceIsAFileWhereThePlatformAllowsIt) {
     // Linux accepts " " as a file name: the capture runs into it, in the
     // program's working folder.
     auto program = startProgram({line.slavePath()});
-    ASSERT_TRUE(startCapture(*program, " "));
+    ASSERT_TRUE(program->startCapture(" "));
     line.send("spaced\r");
     ASSERT_TRUE(program->waitForStatus("spaced"));
     EXPECT_EQ(contents(dir.filePath(" ")), "spaced\r\n");

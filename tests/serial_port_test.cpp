@@ -3,6 +3,7 @@
 #include "port_access.h"
 #include "port_mapping.h"
 #include "serial_port_adapter.h"
+#include "support/error_of.h"
 #include "support/pseudo_terminal.h"
 
 #include <QCoreApplication>
@@ -22,15 +23,6 @@ using talvern::parseLineSettings;
 using talvern::SerialPortAdapter;
 
 namespace {
-
-template <typename Action> QString errorOf(Action action) {
-    try {
-        action();
-    } catch (const CaptureError& error) {
-        return error.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 // Processes events until `count` bytes wait at the port, or two seconds pass.
 qint64 waitForBytes(SerialPortAdapter& port, qint64 count) {

@@ -32,6 +32,15 @@ Widget* place(QWidget* parent, const char* name, int left, int top, int width, i
     return widget;
 }
 
+// The same, for a control that shows a caption.
+template <typename Widget>
+Widget* place(QWidget* parent, const char* name, const char* caption, int left, int top, int width,
+              int height) {
+    Widget* widget = place<Widget>(parent, name, left, top, width, height);
+    widget->setText(QString::fromUtf8(caption));
+    return widget;
+}
+
 // The system's colours for text fields, for the frame, labels and options.
 void useTextFieldColours(QWidget* widget) {
     const QPalette system = QApplication::palette();
@@ -80,28 +89,18 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     Frame1 = place<QGroupBox>(this, "Frame1", 480, 120, 1335, 1575);
     Frame1->setTitle(QStringLiteral("COM Port"));
     Text2 = place<QLineEdit>(this, "Text2", 2040, 720, 2655, 375);
-    Command1 = place<QPushButton>(this, "Command1", 480, 4320, 2055, 495);
-    Command1->setText(QStringLiteral("Ready to upload data"));
-    Command3 = place<QPushButton>(this, "Command3", 2880, 4320, 735, 495);
-    Command3->setText(QStringLiteral("Abort"));
-    Command2 = place<QPushButton>(this, "Command2", 3960, 4320, 615, 495);
-    Command2->setText(QStringLiteral("Exit"));
-    Option1 = place<QRadioButton>(Frame1, "Option1", 120, 240, 975, 255);
-    Option1->setText(QStringLiteral("COM1"));
-    Option2 = place<QRadioButton>(Frame1, "Option2", 120, 600, 975, 255);
-    Option2->setText(QStringLiteral("COM2"));
-    Option3 = place<QRadioButton>(Frame1, "Option3", 120, 960, 975, 195);
-    Option3->setText(QStringLiteral("COM3"));
-    Option4 = place<QRadioButton>(Frame1, "Option4", 120, 1320, 855, 195);
-    Option4->setText(QStringLiteral("COM4"));
+    Command1 = place<QPushButton>(this, "Command1", "Ready to upload data", 480, 4320, 2055, 495);
+    Command3 = place<QPushButton>(this, "Command3", "Abort", 2880, 4320, 735, 495);
+    Command2 = place<QPushButton>(this, "Command2", "Exit", 3960, 4320, 615, 495);
+    Option1 = place<QRadioButton>(Frame1, "Option1", "COM1", 120, 240, 975, 255);
+    Option2 = place<QRadioButton>(Frame1, "Option2", "COM2", 120, 600, 975, 255);
+    Option3 = place<QRadioButton>(Frame1, "Option3", "COM3", 120, 960, 975, 195);
+    Option4 = place<QRadioButton>(Frame1, "Option4", "COM4", 120, 1320, 855, 195);
     Text1 = place<QPlainTextEdit>(this, "Text1", 480, 2040, 4095, 1095);
-    Label1 = place<QLabel>(this, "Label1", 480, 3360, 615, 255);
-    Label1->setText(QStringLiteral("Status:"));
-    Label2 = place<QLabel>(this, "Label2", 2040, 480, 975, 255);
-    Label2->setText(QStringLiteral("File Name:"));
+    Label1 = place<QLabel>(this, "Label1", "Status:", 480, 3360, 615, 255);
+    Label2 = place<QLabel>(this, "Label2", "File Name:", 2040, 480, 975, 255);
     Text3 = place<QLineEdit>(this, "Text3", 480, 3600, 3975, 375);
-    Command4 = place<QPushButton>(this, "Command4", 3360, 1320, 975, 375);
-    Command4->setText(QStringLiteral("Browse"));
+    Command4 = place<QPushButton>(this, "Command4", "Browse", 3360, 1320, 975, 375);
 
     const QList<QWidget*> tabOrder{Frame1,  Text2,   Command1, Command3, Command2,
                                    Option1, Option2, Option3,  Option4,  Text1,
@@ -127,12 +126,10 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     Text1->installEventFilter(this);
 
     Option1->setChecked(true);
+    int number = 0;
     for (QRadioButton* option : {Option1, Option2, Option3, Option4}) {
         option->installEventFilter(this);
-        option->setToolTip(portToolTip(option == Option1   ? 1
-                                       : option == Option2 ? 2
-                                       : option == Option3 ? 3
-                                                           : 4));
+        option->setToolTip(portToolTip(++number));
     }
 
     if (!FileNameIO)
@@ -141,22 +138,17 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
         desktop_ = std::make_unique<QtDesktop>();
 
     // One handler per control and event.
-    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option1_Click();
-    });
-    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option2_Click();
-    });
-    connect(Option3, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option3_Click();
-    });
-    connect(Option4, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            Option4_Click();
-    });
+    const std::pair<QRadioButton*, void (Form1::*)()> options[] = {
+        {Option1, &Form1::Option1_Click},
+        {Option2, &Form1::Option2_Click},
+        {Option3, &Form1::Option3_Click},
+        {Option4, &Form1::Option4_Click},
+    };
+    for (const auto& [option, handler] : options)
+        connect(option, &QRadioButton::toggled, this, [this, handler = handler](bool on) {
+            if (on)
+                (this->*handler)();
+        });
     connect(Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);

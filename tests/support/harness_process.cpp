@@ -30,6 +30,13 @@ void HarnessProcess::send(const QString& command) {
     process.waitForBytesWritten(5000);
 }
 
+bool HarnessProcess::startCapture(const QString& fileName) {
+    send("type Text2 " + fileName);
+    send("click Command1");
+    send("enabled Command3");
+    return waitFor("enabled Command3") == "enabled Command3 1";
+}
+
 QString HarnessProcess::waitFor(const QString& prefix, int ms) {
     const QDeadlineTimer deadline(ms);
     for (;;) {

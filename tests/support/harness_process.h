@@ -12,6 +12,9 @@ public:
     ~HarnessProcess();
 
     void send(const QString& command);
+    // Types `fileName` into the file-name box and starts a capture; true once
+    // the port is open (Abort enabled).
+    bool startCapture(const QString& fileName);
     // The next printed line that starts with `prefix` (lines before it are
     // passed over), or a null string after `ms` milliseconds.
     QString waitFor(const QString& prefix, int ms = 10000);
