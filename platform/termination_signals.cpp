@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
-#include <stdexcept>
 #include <unistd.h>
 
 namespace talvern {
@@ -27,8 +27,12 @@ void onSignal(int signalNumber) {
 
 TerminationSignals::TerminationSignals(QObject* parent)
     : QObject(parent) {
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("cannot create the signal pipe");
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        // Without the pipe the signals keep their default action: the program
+        // still ends on them, only without closing the file first.
+        qWarning("Cannot catch termination signals: %s", std::strerror(errno));
+        return;
+    }
 
     notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
@@ -42,6 +46,8 @@ TerminationSignals::TerminationSignals(QObject* parent)
 }
 
 TerminationSignals::~TerminationSignals() {
+    if (!notifier_)
+        return;
     for (const int signalNumber : kSignals)
         ::signal(signalNumber, SIG_DFL);
     delete notifier_;

@@ -13,7 +13,8 @@ class TerminationSignals : public QObject {
     Q_OBJECT
 
 public:
-    // Only one instance may exist at a time.
+    // Only one instance may exist at a time. If the signals cannot be caught,
+    // it says so on the console and they keep their default action.
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 

@@ -1,5 +1,7 @@
 #include "comain.h"
 
+#include <QGuiApplication>
+
 #include <memory>
 
 namespace COMAIN {
@@ -18,6 +20,9 @@ talvern::Form1* Form() {
 }
 
 void Main(talvern::PlatformParts parts) {
+    // The window ends the program itself (Exit, closing it, a failure), with the
+    // exit status that goes with how it ended; Qt must not end it on its own.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     upload.PortNumber = 1;
     if (!program)
         program = std::make_unique<talvern::Program>(upload, std::move(parts));
