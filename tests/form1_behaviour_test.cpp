@@ -63,12 +63,26 @@ protected:
     // Runs `action` as an event once the event loop next runs (inside a capture).
     static void later(std::function<void()> action) { QTimer::singleShot(0, std::move(action)); }
 
+    // Runs `action` as an event once the status box shows `text`, or after ten
+    // seconds whatever it shows (the test's checks then fail).
+    void whenShown(const QString& text, std::function<void()> action) {
+        poll.callOnTimeout([this, text, action, waited = 0]() mutable {
+            waited += 10;
+            if (form().Text3->text() != text && waited < 10000)
+                return;
+            poll.stop();
+            action();
+        });
+        poll.start(10);
+    }
+
     QTemporaryDir dir;
     PseudoTerminal line;
     talvern::UploadSettings settings;
     StandInDialog* dialog = nullptr;
     StandInDesktop* desktop = nullptr;
     std::optional<Program> program;
+    QTimer poll;
 };
 
 } // namespace
@@ -151,7 +165,7 @@ TEST_F(Form1BehaviourTest, CaptureDrivenByTheButtons) {
         startWaited = !form().Command1->isEnabled();
         EXPECT_TRUE(form().Command3->isEnabled());
         line.send("A\r\x01\xb5\rpart");
-        QTimer::singleShot(200, [&] {
+        whenShown(QString::fromLatin1("\x01\xb5"), [&] {
             // Each record showed; the status box holds the latest, byte for character.
             EXPECT_EQ(form().Text3->text(), QString::fromLatin1("\x01\xb5"));
             QTest::mouseClick(form().Command3, Qt::LeftButton);
@@ -179,8 +193,8 @@ TEST_F(Form1BehaviourTest, StatusBoxEndsOnTheLastRecordOfAFlood) {
     later([&] {
         // From a thread of its own: the line holds only a few KiB until read.
         instrument = std::thread([&] { line.send(flood); });
-        // Long after the flood, with the line quiet.
-        QTimer::singleShot(1000, [&] {
+        // Once the line is quiet the box catches up with the last record.
+        whenShown("record 19999", [&] {
             EXPECT_EQ(form().Text3->text(), "record 19999");
             QTest::mouseClick(form().Command3, Qt::LeftButton);
         });
@@ -195,7 +209,7 @@ TEST_F(Form1BehaviourTest, MessagesRightAfterACaptureShowAtOnce) {
     QTest::keyClicks(form().Text2, dir.filePath("quick.txt"));
     later([&] {
         line.send("last\r");
-        QTimer::singleShot(100, [&] {
+        whenShown("last", [&] {
             EXPECT_EQ(form().Text3->text(), "last");
             QTest::mouseClick(form().Command3, Qt::LeftButton);
         });
