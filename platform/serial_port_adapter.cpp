@@ -108,7 +108,6 @@ void SerialPortAdapter::setPortOpen(bool open) {
         setCommPort(commPort_);
 
     port_.setPortName(device_);
-    pendingError_.reset();
     if (!port_.open(QIODevice::ReadWrite))
         fail(openFailureReason(port_.error(), port_.errorString(), device_));
 
@@ -124,6 +123,7 @@ void SerialPortAdapter::setPortOpen(bool open) {
         port_.close();
         fail(QStringLiteral("cannot clear the input: %1").arg(reason));
     }
+    // Errors seen while setting the port up were answered above; start clean.
     pendingError_.reset();
 }
 
