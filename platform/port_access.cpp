@@ -1,5 +1,7 @@
 #include "port_access.h"
 
+#include "port_holders.h"
+
 #include <QFile>
 
 #include <grp.h>
@@ -32,6 +34,16 @@ QString openFailureReason(QSerialPort::SerialPortError error, const QString& sys
     if (error != QSerialPort::PermissionError)
         return systemReason;
 
+    // Refused although this user may use the device: another program holds the
+    // port's lock file.
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0) {
+        const QString holder = lockFileHolder(device);
+        return holder.isEmpty() ? systemReason : QStringLiteral("it is in use by %1").arg(holder);
+    }
+    return permissionAdvice(systemReason, device);
+}
+
+QString permissionAdvice(const QString& systemReason, const QString& device) {
     // On Debian the serial devices belong to the group "dialout".
     QString group = owningGroup(device);
     if (group.isEmpty())

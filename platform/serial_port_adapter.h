@@ -23,8 +23,10 @@ public:
     void setPortOpen(bool open) override;
     bool portOpen() const override;
     qint64 inBufferCount() override;
+    void collectReceived() override;
     QByteArray input() override;
     void setOutput(const QByteArray& bytes) override;
+    void setReceiveHandler(std::function<void()> handler) override;
 
     // The device that COM n opens now, or an empty string.
     QString deviceFor(int number) const;
@@ -33,7 +35,9 @@ private:
     QString portLabel() const;
     [[noreturn]] void fail(const QString& what) const;
     void applyLine();
+    void takeExclusively();
     void throwPendingError();
+    QString describeError(QSerialPort::SerialPortError error) const;
 
     ComDevices devices_;
     QSerialPort port_;
@@ -42,6 +46,7 @@ private:
     LineSettings line_;
     qint16 inputLen_ = 0;
     std::optional<QString> pendingError_; // an error the port reported while open
+    std::function<void()> onReceive_;
 };
 
 } // namespace talvern
