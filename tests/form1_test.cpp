@@ -14,6 +14,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QTextBlock>
+#include <QTextDocumentFragment>
 
 #include <gtest/gtest.h>
 
@@ -275,4 +276,19 @@ TEST(Comain, MainSetsCom1AndShowsTheWindowOnce) {
     EXPECT_EQ(COMAIN::Form(), form);
     COMAIN::End();
     EXPECT_EQ(COMAIN::Form(), nullptr);
+}
+
+TEST(Form1Tooltips, DeviceNamesShowAsPlainText) {
+    // What the tooltip shows: rich text is rendered, plain text stands as it is.
+    const auto shown = [](const QString& tip) {
+        return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
+    };
+    talvern::UploadSettings settings;
+    Form1 form{settings, [] {
+                   return QStringList{"/dev/<b>tty</b>0", "/dev/a&amp;b"};
+               }};
+    EXPECT_TRUE(shown(form.Option1->toolTip()).contains("/dev/<b>tty</b>0"))
+        << form.Option1->toolTip().toStdString();
+    EXPECT_TRUE(shown(form.Option2->toolTip()).contains("/dev/a&amp;b"))
+        << form.Option2->toolTip().toStdString();
 }

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextDocument>
 
 namespace talvern {
 
@@ -166,8 +167,11 @@ void Form1::Form_Load() {
 
 QString Form1::portToolTip(int number) const {
     const QString device = Comm1->deviceFor(number);
-    return device.isEmpty() ? QStringLiteral("No COM%1 on this machine").arg(number)
-                            : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
+    // A tooltip that looks like markup is shown as markup: a device path is not.
+    return Qt::convertFromPlainText(device.isEmpty()
+                                        ? QStringLiteral("No COM%1 on this machine").arg(number)
+                                        : QStringLiteral("COM%1 opens %2").arg(number).arg(device),
+        Qt::WhiteSpaceNormal);
 }
 
 void Form1::attach(CaptureRun& capture) {
