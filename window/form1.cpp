@@ -1,12 +1,14 @@
 #include "form1.h"
 
 #include "capture_run.h"
+#include "file_name.h"
 #include "window_font.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +16,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include <limits>
 
 namespace talvern {
 
@@ -112,6 +116,10 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
          QList<QWidget*>{Frame1, Label1, Label2, Option1, Option2, Option3, Option4})
         useTextFieldColours(widget);
 
+    // The status box shows a record whole, however long (a line edit's default
+    // cuts at 32,767 characters).
+    Text3->setMaxLength(std::numeric_limits<int>::max());
+
     // The instructions: their own colour, no scroll bars, the text as it stands.
     QPalette instructionsPalette = Text1->palette();
     instructionsPalette.setColor(QPalette::Text, QColor(192, 0, 192));
@@ -204,10 +212,14 @@ void Form1::Command4_Click() {
 }
 
 void Form1::Command1_Click() {
+    // The focus goes to the status box first: greying Start out would hand it to
+    // the next enabled button, Exit or Abort, where one Space ends the capture.
+    Text3->setFocus(Qt::OtherFocusReason);
     // No second Start while one runs: the button waits until the capture ends.
     Command1->setEnabled(false);
     const Outcome outcome = capture_->start();
     Command1->setEnabled(true);
+    Text3->setToolTip(QString()); // the capture has ended, whichever way
     showPendingStatus();
     if (outcome)
         failurePath(*outcome);
@@ -273,6 +285,14 @@ void Form1::showPendingStatus() {
 
 void Form1::setAbortEnabled(bool enabled) {
     Command3->setEnabled(enabled);
+    // Start enables Abort once the file and the port are open: from then until
+    // Start returns, the status box's tooltip says what is being captured.
+    if (enabled)
+        Text3->setToolTip(
+            QStringLiteral("Capturing from COM%1 (%2) into %3")
+                .arg(settings_.PortNumber)
+                .arg(Comm1->deviceFor(settings_.PortNumber),
+                     QFileInfo(withHomeFolder(settings_.CaptureFileName)).absoluteFilePath()));
 }
 
 void Form1::beep() {
