@@ -116,13 +116,22 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
          QList<QWidget*>{Frame1, Label1, Label2, Option1, Option2, Option3, Option4})
         useTextFieldColours(widget);
 
+    // For screen readers: each box is named by its label, the instructions by
+    // what they are.
+    Label2->setBuddy(Text2);
+    Label1->setBuddy(Text3);
+    Text1->setAccessibleName(QStringLiteral("Instructions"));
+
     // The status box shows a record whole, however long (a line edit's default
     // cuts at 32,767 characters).
     Text3->setMaxLength(std::numeric_limits<int>::max());
 
-    // The instructions: their own colour, no scroll bars, the text as it stands.
+    // The instructions: their own colour on a white ground of their own, which
+    // keeps them readable (5.3:1) under a dark desktop theme too; no scroll
+    // bars; the text as it stands.
     QPalette instructionsPalette = Text1->palette();
     instructionsPalette.setColor(QPalette::Text, QColor(192, 0, 192));
+    instructionsPalette.setColor(QPalette::Base, Qt::white);
     Text1->setPalette(instructionsPalette);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -137,7 +146,7 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     int number = 0;
     for (QRadioButton* option : {Option1, Option2, Option3, Option4}) {
         option->installEventFilter(this);
-        option->setToolTip(portToolTip(++number));
+        describePort(option, ++number);
     }
 
     if (!FileNameIO)
@@ -176,6 +185,13 @@ QString Form1::portToolTip(int number) const {
     const QString device = Comm1->deviceFor(number);
     return device.isEmpty() ? QStringLiteral("No COM%1 on this machine").arg(number)
                             : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
+}
+
+void Form1::describePort(QRadioButton* option, int number) {
+    // The same words for the eye (tooltip) and for screen readers.
+    const QString text = portToolTip(number);
+    option->setToolTip(text);
+    option->setAccessibleDescription(text);
 }
 
 void Form1::attach(CaptureRun& capture) {
@@ -326,12 +342,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
                 return true;
     }
 
-    // A port can come or go (a USB adapter): look it up again when the tip shows.
-    if (event->type() == QEvent::ToolTip) {
+    // A port can come or go (a USB adapter): look it up again when the tip shows
+    // or the option takes the focus (where a screen reader reads it).
+    if (event->type() == QEvent::ToolTip || event->type() == QEvent::FocusIn) {
         const QList<QObject*> options{Option1, Option2, Option3, Option4};
         const qsizetype index = options.indexOf(watched);
         if (index >= 0)
-            static_cast<QWidget*>(watched)->setToolTip(portToolTip(int(index) + 1));
+            describePort(static_cast<QRadioButton*>(watched), int(index) + 1);
     }
     return QWidget::eventFilter(watched, event);
 }
