@@ -24,8 +24,9 @@ QString describe(QSerialPort::SerialPortError error) {
 
 } // namespace
 
-SerialPortAdapter::SerialPortAdapter(ComDevices devices)
-    : devices_(std::move(devices)) {
+SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
+    : devices_(std::move(devices))
+    , closedPorts_(std::move(closedPorts)) {
     // Errors while the port is open (an adapter unplugged, a line hung up) are
     // kept and reported at the capture's next poll, once.
     QObject::connect(
@@ -41,6 +42,11 @@ SerialPortAdapter::~SerialPortAdapter() {
 
 QString SerialPortAdapter::deviceFor(int number) const {
     return comDevice(devices_(), number);
+}
+
+QString SerialPortAdapter::missingPortNote() const {
+    const QString note = hiddenPortsNote(closedPorts_());
+    return note.isEmpty() ? note : QStringLiteral("\n\n") + note;
 }
 
 QString SerialPortAdapter::portLabel() const {
@@ -65,9 +71,10 @@ void SerialPortAdapter::setCommPort(qint16 number) {
         for (int n = 1; n <= devices.size(); ++n)
             if (!devices[n - 1].isEmpty())
                 found.append(QStringLiteral("COM%1 = %2").arg(n).arg(devices[n - 1]));
-        fail(found.isEmpty()
-                 ? QStringLiteral("no such port: this system reports no serial ports")
-                 : QStringLiteral("no such port: this system has %1").arg(found.join(", ")));
+        fail((found.isEmpty()
+                  ? QStringLiteral("no such port: this system reports no serial ports")
+                  : QStringLiteral("no such port: this system has %1").arg(found.join(", "))) +
+             missingPortNote());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "comain.h"
 #include "form1.h"
+#include "support/error_of.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -348,4 +349,35 @@ TEST(Form1Colours, InstructionsReadableUnderADarkDesktopTheme) {
     QApplication::setPalette(before);
     EXPECT_EQ(text, QColor(192, 0, 192));
     EXPECT_GE(contrast(text, background), 4.5) << background.name().toStdString();
+}
+
+TEST(Form1PortHints, MissingComNumberTellsOfOnBoardPortsThisUserMayNotOpen) {
+    // Devices that do not exist here, so that the group is Debian's usual one.
+    const struct {
+        QStringList closed;
+        bool hint;
+    } cases[] = {
+        {{}, false},
+        {{"/nonexistent/ttyS0", "/nonexistent/ttyS1"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.closed.join(' ').toStdString());
+        const auto devices = [] {
+            return QStringList{"/dev/ttyUSB0"};
+        };
+        talvern::UploadSettings settings;
+        Form1 form(settings, devices);
+        form.Comm1 = std::make_unique<talvern::SerialPortAdapter>(
+            devices, [closed = c.closed] { return closed; });
+
+        QHelpEvent tip(QEvent::ToolTip, QPoint(4, 4), form.Option2->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(form.Option2, &tip);
+        const QString tooltip = form.Option2->toolTip();
+        const QString message = errorOf([&] { form.Comm1->setCommPort(2); });
+        for (const QString& said : {tooltip, message}) {
+            EXPECT_TRUE(said.contains("COM2")) << said.toStdString();
+            EXPECT_EQ(said.contains("/nonexistent/ttyS0"), c.hint) << said.toStdString();
+            EXPECT_EQ(said.contains("sudo usermod -a -G dialout "), c.hint) << said.toStdString();
+        }
+    }
 }

@@ -183,8 +183,9 @@ void Form1::Form_Load() {
 
 QString Form1::portToolTip(int number) const {
     const QString device = Comm1->deviceFor(number);
-    return device.isEmpty() ? QStringLiteral("No COM%1 on this machine").arg(number)
-                            : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
+    return device.isEmpty()
+               ? QStringLiteral("No COM%1 on this machine").arg(number) + Comm1->missingPortNote()
+               : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
 }
 
 void Form1::describePort(QRadioButton* option, int number) {
