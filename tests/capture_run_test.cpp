@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -365,6 +366,10 @@ TEST_F(CaptureRunTest, LeadingTildeIsTheHomeFolderAndNothingElseIsExpanded) {
     ASSERT_TRUE(QDir().mkpath(home));
     const QByteArray oldHome = qgetenv("HOME");
     const QString oldCurrent = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(oldCurrent);
+        qputenv("HOME", oldHome);
+    });
     qputenv("HOME", QFile::encodeName(home));
     QDir::setCurrent(dir.path());
 
@@ -397,6 +402,4 @@ TEST_F(CaptureRunTest, LeadingTildeIsTheHomeFolderAndNothingElseIsExpanded) {
             view.script.clear();
         }
     }
-    QDir::setCurrent(oldCurrent);
-    qputenv("HOME", oldHome);
 }

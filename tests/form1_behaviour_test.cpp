@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -305,6 +306,10 @@ TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {
     ASSERT_TRUE(QDir().mkpath(home));
     const QByteArray oldHome = qgetenv("HOME");
     const QString oldCurrent = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(oldCurrent);
+        qputenv("HOME", oldHome);
+    });
     qputenv("HOME", QFile::encodeName(home));
     QDir::setCurrent(dir.path());
     const struct {
@@ -330,6 +335,4 @@ TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {
         EXPECT_TRUE(QFile::exists(c.file));
         EXPECT_EQ(form().Text3->toolTip(), "") << "after Abort";
     }
-    QDir::setCurrent(oldCurrent);
-    qputenv("HOME", oldHome);
 }
