@@ -1,6 +1,7 @@
 #include "capture_run.h"
 
 #include "capture_view.h"
+#include "file_name.h"
 #include "serial_port.h"
 
 #include <utility>
@@ -58,7 +59,7 @@ Outcome CaptureRun::start() {
 
     // The file first, then the port: a port that fails leaves the file created, empty.
     try {
-        file_.open(settings_.CaptureFileName);
+        file_.open(withHomeFolder(settings_.CaptureFileName));
         port_.setCommPort(settings_.PortNumber);
         port_.setSettings(kLineSettings);
         port_.setInputLen(0);

@@ -1,7 +1,9 @@
 #include "port_access.h"
 
 #include "port_holders.h"
+#include "port_mapping.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <grp.h>
@@ -56,6 +58,34 @@ QString permissionAdvice(const QString& systemReason, const QString& device) {
                           "it. Add yourself with\n    sudo usermod -a -G %3 %4\nthen log out "
                           "and in again.")
         .arg(systemReason, device, group, userName());
+}
+
+QStringList closedOnboardPorts() {
+    QStringList closed;
+#ifdef Q_OS_LINUX
+    const QDir dev(QStringLiteral("/dev"));
+    for (const QString& name :
+         dev.entryList({QStringLiteral("ttyS*")}, QDir::System | QDir::NoDotAndDotDot)) {
+        const QString path = dev.filePath(name);
+        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
+            closed.append(path);
+    }
+#endif
+    return orderComDevices(closed);
+}
+
+QString hiddenPortsNote(const QStringList& closed) {
+    if (closed.isEmpty())
+        return QString();
+    constexpr qsizetype kNamed = 4;
+    QString devices = closed.mid(0, kNamed).join(QStringLiteral(", "));
+    if (closed.size() > kNamed)
+        devices += QStringLiteral(" and %1 more").arg(closed.size() - kNamed);
+    const QString hidden =
+        QStringLiteral("On-board serial ports appear among the COM ports only to users\n"
+                       "allowed to open them, and you may not open %1.")
+            .arg(devices);
+    return openFailureReason(QSerialPort::PermissionError, hidden, closed.first());
 }
 
 } // namespace talvern

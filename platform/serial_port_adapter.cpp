@@ -13,8 +13,9 @@
 
 namespace talvern {
 
-SerialPortAdapter::SerialPortAdapter(ComDevices devices)
-    : devices_(std::move(devices)) {
+SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
+    : devices_(std::move(devices))
+    , closedPorts_(std::move(closedPorts)) {
     // Errors while the port is open (an adapter unplugged, a line hung up) are
     // kept and reported once the bytes read before them have been taken.
     QObject::connect(
@@ -66,6 +67,11 @@ QString SerialPortAdapter::deviceFor(int number) const {
     return comDevice(devices_(), number);
 }
 
+QString SerialPortAdapter::missingPortNote() const {
+    const QString note = hiddenPortsNote(closedPorts_());
+    return note.isEmpty() ? note : QStringLiteral("\n\n") + note;
+}
+
 QString SerialPortAdapter::portLabel() const {
     const QString com = QStringLiteral("COM%1").arg(commPort_);
     return device_.isEmpty() ? com : QStringLiteral("%1 (%2)").arg(com, device_);
@@ -88,9 +94,10 @@ void SerialPortAdapter::setCommPort(qint16 number) {
         for (int n = 1; n <= devices.size(); ++n)
             if (!devices[n - 1].isEmpty())
                 found.append(QStringLiteral("COM%1 = %2").arg(n).arg(devices[n - 1]));
-        fail(found.isEmpty()
-                 ? QStringLiteral("no such port: this system reports no serial ports")
-                 : QStringLiteral("no such port: this system has %1").arg(found.join(", ")));
+        fail((found.isEmpty()
+                  ? QStringLiteral("no such port: this system reports no serial ports")
+                  : QStringLiteral("no such port: this system has %1").arg(found.join(", "))) +
+             missingPortNote());
     }
 }
 
