@@ -398,7 +398,7 @@ TEST_F(ReliabilityTest, FileThatAnotherCaptureHoldsIsRefusedAndLeftAlone) {
 
 TEST_F(ReliabilityTest, FileDeletedDuringTheCaptureFailsTheNextWrite) {
     auto program = startProgram({line.slavePath()});
-    const QString file = dir.filePath("deleted.txt");
+    const QString file = dir.filePath("gone.txt");
     ASSERT_TRUE(program->startCapture(file));
     line.send("one\r");
     ASSERT_TRUE(program->waitForStatus("one"));
