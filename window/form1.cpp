@@ -16,7 +16,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTextDocument>
 
 #include <limits>
 
@@ -61,9 +60,9 @@ void useTextFieldColours(QWidget* widget) {
 }
 
 // A tooltip that looks like markup is shown as markup; device and file names
-// are shown as they are.
+// are shown as they are, every space and line kept.
 QString plainToolTip(const QString& text) {
-    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+    return QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(text.toHtmlEscaped());
 }
 
 } // namespace
