@@ -1,4 +1,5 @@
 #include "program.h"
+#include "support/moved_home.h"
 #include "support/pseudo_terminal.h"
 
 #include <QApplication>
@@ -8,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -303,15 +303,7 @@ TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {
     // The name as typed, and the file it means: relative names are taken from
     // the current folder, a leading "~" is the home folder.
     const QString home = dir.filePath("home");
-    ASSERT_TRUE(QDir().mkpath(home));
-    const QByteArray oldHome = qgetenv("HOME");
-    const QString oldCurrent = QDir::currentPath();
-    const auto restore = qScopeGuard([&] {
-        QDir::setCurrent(oldCurrent);
-        qputenv("HOME", oldHome);
-    });
-    qputenv("HOME", QFile::encodeName(home));
-    QDir::setCurrent(dir.path());
+    const MovedHome moved(home, dir.path());
     const struct {
         const char* typed;
         QString file;

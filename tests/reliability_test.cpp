@@ -246,6 +246,23 @@ QString makeFifo(const QTemporaryDir& dir, const char* name) {
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 ? path : QString();
 }
 
+// Sends `bytes` at the line from a thread of its own until all are sent or
+// `stop` is set: a program that stops reading does not hold the test up.
+std::thread sendUntilStopped(PseudoTerminal& line, const QByteArray& bytes,
+                             const std::atomic<bool>& stop) {
+    return std::thread([&line, bytes, &stop] {
+        ::fcntl(line.masterFd(), F_SETFL, O_NONBLOCK);
+        for (qsizetype at = 0; at < bytes.size() && !stop;) {
+            const ssize_t n = ::write(line.masterFd(), bytes.constData() + at,
+                                      size_t(std::min<qsizetype>(bytes.size() - at, 4096)));
+            if (n > 0)
+                at += n;
+            else
+                QThread::usleep(1000);
+        }
+    });
+}
+
 // What a reader of `fd` gets within `ms` (the descriptor is non-blocking).
 QByteArray readFor(int fd, qsizetype size, int ms = 10000) {
     QByteArray got;
@@ -354,17 +371,7 @@ TEST_F(ReliabilityTest, FullDiskMidCaptureLeavesOnlyWholeLines) {
         records += QByteArray::number(n).rightJustified(6, '0') + QByteArray(93, 'x') + '\r';
     // The program stops reading at the failure: the instrument gives up then.
     std::atomic<bool> stop{false};
-    std::thread instrument([&] {
-        ::fcntl(line.masterFd(), F_SETFL, O_NONBLOCK);
-        for (qsizetype at = 0; at < records.size() && !stop;) {
-            const ssize_t n = ::write(line.masterFd(), records.constData() + at,
-                                      size_t(std::min<qsizetype>(records.size() - at, 4096)));
-            if (n > 0)
-                at += n;
-            else
-                QThread::usleep(1000);
-        }
-    });
+    std::thread instrument = sendUntilStopped(line, records, stop);
     expectFailure(*program, file, "No space left on device");
     stop = true;
     instrument.join();
@@ -520,17 +527,7 @@ TEST_F(ReliabilityTest, CaptureFileWhoseReaderStopsReadingNeverFreezesTheWindow)
     for (int n = 0; records.size() < 1024 * 1024; ++n)
         records += QByteArray::number(n).rightJustified(8, '0') + QByteArray(40, 'x') + '\r';
     std::atomic<bool> stop{false};
-    std::thread instrument([&] {
-        ::fcntl(line.masterFd(), F_SETFL, O_NONBLOCK);
-        for (qsizetype at = 0; at < records.size() && !stop;) {
-            const ssize_t n = ::write(line.masterFd(), records.constData() + at,
-                                      size_t(std::min<qsizetype>(records.size() - at, 4096)));
-            if (n > 0)
-                at += n;
-            else
-                QThread::usleep(1000);
-        }
-    });
+    std::thread instrument = sendUntilStopped(line, records, stop);
     // Wait until the program has stopped writing: the pipe holds what it can
     // and has not changed for a while, though the line still sends.
     int held = 0;
