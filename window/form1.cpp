@@ -155,6 +155,14 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
 
+    // The box shows the newest text at most once per repaint bound; the text
+    // that came meanwhile shows when the bound has passed.
+    constexpr int kRepaintMs = 15;
+    statusRepaint_.setSingleShot(true);
+    statusRepaint_.setTimerType(Qt::PreciseTimer);
+    statusRepaint_.setInterval(kRepaintMs);
+    connect(&statusRepaint_, &QTimer::timeout, this, &Form1::showPendingStatus);
+
     Form_Load();
 }
 
@@ -198,7 +206,8 @@ void Form1::Text2_Change() {
 
 void Form1::Command4_Click() {
     // Browse: however the dialog closed, the box takes its name (a cancel keeps
-    // the one chosen before).
+    // the one chosen before). The dialog opens on the newest record.
+    showPendingStatus();
     FileNameIO->ShowSave();
     Text2->setText(FileNameIO->FileName());
 }
@@ -253,22 +262,33 @@ void Form1::failurePath(const Failure& failure) {
 // CaptureView.
 
 void Form1::setStatusText(const QString& text) {
-    // Records can come thousands a second; painting the box for each would cost
-    // more than capturing them. Show at once when the box has been still for a
-    // moment, else keep the newest text until the line goes quiet or the
-    // moment has passed.
-    constexpr qint64 kRepaintMs = 15;
+    // Records can come thousands a second, or a hundred a second for hours;
+    // laying out and painting the box for each would cost more than capturing
+    // them. A change shows at once when the box has been still for the repaint
+    // bound, else the newest text shows when the bound has passed.
     pendingStatus_ = text;
-    if (!statusShown_.isValid() || statusShown_.elapsed() >= kRepaintMs)
+    if (!statusRepaint_.isActive())
         showPendingStatus();
 }
 
 void Form1::showPendingStatus() {
-    if (!pendingStatus_)
+    if (!pendingStatus_ || !isVisible() || isMinimized())
         return;
     Text3->setText(*pendingStatus_);
     pendingStatus_.reset();
-    statusShown_.start();
+    statusRepaint_.start();
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    showPendingStatus();
+}
+
+void Form1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Back from minimised: the newest text, at once.
+    if (event->type() == QEvent::WindowStateChange)
+        showPendingStatus();
 }
 
 void Form1::setAbortEnabled(bool enabled) {
@@ -280,11 +300,10 @@ void Form1::beep() {
 }
 
 void Form1::processEvents() {
-    // Handle whatever is pending without waiting. Only when nothing is, bring
-    // the status box up to date and sleep until the next event.
+    // Handle whatever is pending without waiting. Only when nothing is, sleep
+    // until the next event.
     if (QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents))
         return;
-    showPendingStatus();
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 

@@ -8,7 +8,7 @@
 #include "serial_port_adapter.h"
 #include "upload_settings.h"
 
-#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -77,6 +77,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void Form_Load();
@@ -96,13 +98,14 @@ private:
     // The one failure path: the message, then the end with a non-zero status.
     void failurePath(const Failure& failure);
     QString portToolTip(int number) const;
+    // Puts the newest status text in the box now, unless nobody can see it.
     void showPendingStatus();
 
     UploadSettings& settings_;
-    // The status box is repainted at most every few milliseconds; the newest
-    // text waits here meanwhile.
+    // The status box is repainted at most once per repaint bound, and not at all
+    // while the window is hidden or minimised; the newest text waits here meanwhile.
     std::optional<QString> pendingStatus_;
-    QElapsedTimer statusShown_;
+    QTimer statusRepaint_; // runs for one repaint bound after each change of the box
     std::unique_ptr<Desktop> desktop_;
     CaptureRun* capture_ = nullptr;
 };
