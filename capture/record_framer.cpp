@@ -4,6 +4,11 @@
 
 namespace talvern {
 
+namespace {
+// How far a record is copied byte by byte before memchr looks for its end.
+constexpr qsizetype kNearBytes = 16;
+} // namespace
+
 RecordFramer::Completed RecordFramer::take(QByteArrayView chunk) {
     Completed out;
     const char* p = chunk.data();
@@ -34,10 +39,10 @@ RecordFramer::Completed RecordFramer::take(QByteArrayView chunk) {
     }
 
     char* lastStart = out.lines.data();
+    std::memcpy(w, p, size_t(cr - p));
+    w += cr - p;
     for (;;) {
-        // A record: the bytes before this CR (after what waited, for the first).
-        std::memcpy(w, p, size_t(cr - p));
-        w += cr - p;
+        // A record's text is in place: end its line.
         *w++ = '\r';
         *w++ = '\n';
         ++out.records;
@@ -49,13 +54,29 @@ RecordFramer::Completed RecordFramer::take(QByteArrayView chunk) {
         }
         if (*p == '\n' && ++p == end)
             break;
-        cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
-        if (!cr) {
-            // The rest waits for the next piece.
-            buffer_.append(p, end - p);
-            break;
+
+        // The next record. Records are often a few bytes, or none at all: copy
+        // the first bytes while looking for the CR, so a short one costs no
+        // library call; memchr and memcpy take the rest of a longer one.
+        char* const start = w;
+        const char* const near = end - p > kNearBytes ? p + kNearBytes : end;
+        while (p != near && *p != '\r')
+            *w++ = *p++;
+        cr = p;
+        if (p == near) {
+            cr = p == end ? nullptr
+                          : static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+            if (!cr) {
+                // The rest waits for the next piece.
+                buffer_.append(start, w - start);
+                buffer_.append(p, end - p);
+                w = start;
+                break;
+            }
+            std::memcpy(w, p, size_t(cr - p));
+            w += cr - p;
         }
-        lastStart = w;
+        lastStart = start;
     }
 
     const qsizetype length = w - out.lines.constData();
