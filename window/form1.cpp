@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "capture_run.h"
+#include "status_box_style.h"
 #include "window_font.h"
 
 #include <QAbstractEventDispatcher>
@@ -155,8 +156,11 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
 
-    // The box shows the newest text at most once per repaint bound; the text
-    // that came meanwhile shows when the bound has passed.
+    // The status box is repainted for every record it shows: its frame is drawn
+    // once and then copied. A new text shows when the repaint bound has passed.
+    auto* statusStyle = new StatusBoxStyle;
+    statusStyle->setParent(Text3);
+    Text3->setStyle(statusStyle);
     constexpr int kRepaintMs = 15;
     statusRepaint_.setSingleShot(true);
     statusRepaint_.setTimerType(Qt::PreciseTimer);
@@ -264,19 +268,20 @@ void Form1::failurePath(const Failure& failure) {
 void Form1::setStatusText(const QString& text) {
     // Records can come thousands a second, or a hundred a second for hours;
     // laying out and painting the box for each would cost more than capturing
-    // them. A change shows at once when the box has been still for the repaint
-    // bound, else the newest text shows when the bound has passed.
+    // them. A text shows one repaint bound after it came, or is replaced
+    // unseen by a newer one that came meanwhile and shows then: the box changes
+    // at most once per bound and never lags by more than one.
     pendingStatus_ = text;
-    if (!statusRepaint_.isActive())
-        showPendingStatus();
+    if (!statusRepaint_.isActive() && isVisible() && !isMinimized())
+        statusRepaint_.start();
 }
 
 void Form1::showPendingStatus() {
     if (!pendingStatus_ || !isVisible() || isMinimized())
         return;
+    statusRepaint_.stop();
     Text3->setText(*pendingStatus_);
     pendingStatus_.reset();
-    statusRepaint_.start();
 }
 
 void Form1::showEvent(QShowEvent* event) {

@@ -105,7 +105,7 @@ private:
     // The status box is repainted at most once per repaint bound, and not at all
     // while the window is hidden or minimised; the newest text waits here meanwhile.
     std::optional<QString> pendingStatus_;
-    QTimer statusRepaint_; // runs for one repaint bound after each change of the box
+    QTimer statusRepaint_; // runs from the first text not shown until it shows
     std::unique_ptr<Desktop> desktop_;
     CaptureRun* capture_ = nullptr;
 };
