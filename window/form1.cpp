@@ -161,10 +161,9 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     auto* statusStyle = new StatusBoxStyle;
     statusStyle->setParent(Text3);
     Text3->setStyle(statusStyle);
-    constexpr int kRepaintMs = 15;
     statusRepaint_.setSingleShot(true);
     statusRepaint_.setTimerType(Qt::PreciseTimer);
-    statusRepaint_.setInterval(kRepaintMs);
+    statusRepaint_.setInterval(kStatusRepaintMs);
     connect(&statusRepaint_, &QTimer::timeout, this, &Form1::showPendingStatus);
 
     Form_Load();
@@ -268,11 +267,16 @@ void Form1::failurePath(const Failure& failure) {
 void Form1::setStatusText(const QString& text) {
     // Records can come thousands a second, or a hundred a second for hours;
     // laying out and painting the box for each would cost more than capturing
-    // them. A text shows one repaint bound after it came, or is replaced
-    // unseen by a newer one that came meanwhile and shows then: the box changes
-    // at most once per bound and never lags by more than one.
+    // them. A text shows at once if the box has been still for the repaint
+    // bound. Else it waits, and shows one bound after it came unless a newer
+    // text shows first (when the bound since the last change has passed): the
+    // box changes at most once per bound and never lags by more than one.
     pendingStatus_ = text;
-    if (!statusRepaint_.isActive() && isVisible() && !isMinimized())
+    if (!isVisible() || isMinimized())
+        return;
+    if (!statusShown_.isValid() || statusShown_.elapsed() >= kStatusRepaintMs)
+        showPendingStatus();
+    else if (!statusRepaint_.isActive())
         statusRepaint_.start();
 }
 
@@ -282,6 +286,7 @@ void Form1::showPendingStatus() {
     statusRepaint_.stop();
     Text3->setText(*pendingStatus_);
     pendingStatus_.reset();
+    statusShown_.start();
 }
 
 void Form1::showEvent(QShowEvent* event) {

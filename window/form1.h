@@ -8,6 +8,7 @@
 #include "serial_port_adapter.h"
 #include "upload_settings.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -104,8 +105,10 @@ private:
     UploadSettings& settings_;
     // The status box is repainted at most once per repaint bound, and not at all
     // while the window is hidden or minimised; the newest text waits here meanwhile.
+    static constexpr int kStatusRepaintMs = 15;
     std::optional<QString> pendingStatus_;
-    QTimer statusRepaint_; // runs from the first text not shown until it shows
+    QElapsedTimer statusShown_; // since the box last changed
+    QTimer statusRepaint_;      // runs from the first text not shown until it shows
     std::unique_ptr<Desktop> desktop_;
     CaptureRun* capture_ = nullptr;
 };

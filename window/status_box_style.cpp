@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QPainter>
-#include <QPixmap>
-#include <QPixmapCache>
 #include <QStyleFactory>
 #include <QStyleOption>
 
@@ -25,21 +23,13 @@ void StatusBoxStyle::drawPrimitive(PrimitiveElement element, const QStyleOption*
         return;
     }
 
-    // Everything the panel is drawn from is in the key.
     const qreal ratio = painter->device()->devicePixelRatio();
-    const QString key = QStringLiteral("talvern-status-panel-%1x%2-%3-%4-%5-%6-%7-%8-%9")
-                            .arg(option->rect.width())
-                            .arg(option->rect.height())
-                            .arg(uint(option->state))
-                            .arg(option->palette.cacheKey())
-                            .arg(frame->lineWidth)
-                            .arg(frame->midLineWidth)
-                            .arg(uint(frame->features))
-                            .arg(int(option->direction))
-                            .arg(ratio);
-    QPixmap panel;
-    if (!QPixmapCache::find(key, &panel)) {
-        panel = QPixmap(option->rect.size() * ratio);
+    const PanelKey key{option->rect.size(),   ratio,
+                       uint(option->state),   option->palette.cacheKey(),
+                       frame->lineWidth,      frame->midLineWidth,
+                       uint(frame->features), int(option->direction)};
+    if (panel_.isNull() || !(key == panelKey_)) {
+        QPixmap panel(option->rect.size() * ratio);
         panel.setDevicePixelRatio(ratio);
         panel.fill(Qt::transparent);
         QStyleOptionFrame at(*frame);
@@ -47,9 +37,10 @@ void StatusBoxStyle::drawPrimitive(PrimitiveElement element, const QStyleOption*
         QPainter drawing(&panel);
         QProxyStyle::drawPrimitive(element, &at, &drawing, widget);
         drawing.end();
-        QPixmapCache::insert(key, panel);
+        panel_ = panel;
+        panelKey_ = key;
     }
-    painter->drawPixmap(option->rect.topLeft(), panel);
+    painter->drawPixmap(option->rect.topLeft(), panel_);
 }
 
 } // namespace talvern

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QProxyStyle>
 
 namespace talvern {
@@ -17,7 +18,23 @@ public:
                        const QWidget* widget = nullptr) const override;
 
 private:
+    // Everything the panel is drawn from.
+    struct PanelKey {
+        QSize size;
+        qreal ratio = 0;
+        uint state = 0;
+        qint64 palette = 0;
+        int lineWidth = 0;
+        int midLineWidth = 0;
+        uint features = 0;
+        int direction = 0;
+        bool operator==(const PanelKey&) const = default;
+    };
+
     bool copyPanel_;
+    // The panel drawn last: the box keeps its size, and its state changes seldom.
+    mutable PanelKey panelKey_;
+    mutable QPixmap panel_;
 };
 
 } // namespace talvern
