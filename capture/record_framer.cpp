@@ -8,6 +8,15 @@ namespace talvern {
 
 namespace {
 
+constexpr std::uint64_t kCrs = 0x0d0d0d0d0d0d0d0dULL; // eight CRs
+constexpr char kCrLfs[] = "\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n";
+
+std::uint64_t word(const char* p) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, 8);
+    return bytes;
+}
+
 // Copies the bytes from `p` up to the next CR, or to `end`, to `w` and returns
 // where it stopped. Records are often a few bytes, or none at all: eight bytes
 // are copied and searched at a time, with no library call; once a record has
@@ -16,7 +25,6 @@ namespace {
 // for twice what is left.
 const char* copyToCr(const char* p, const char* const end, char*& w) {
     constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
-    constexpr std::uint64_t kCrs = 0x0d0d0d0d0d0d0d0dULL;
     constexpr int kWordsBeforeMemchr = 4;
     for (int words = 0; end - p >= 8; ++words) {
         if (words == kWordsBeforeMemchr) {
@@ -26,8 +34,7 @@ const char* copyToCr(const char* p, const char* const end, char*& w) {
             w += stop - p;
             return stop;
         }
-        std::uint64_t bytes;
-        std::memcpy(&bytes, p, 8);
+        const std::uint64_t bytes = word(p);
         std::memcpy(w, p, 8);
         // The top bit of each byte that is a CR, and of no other.
         const std::uint64_t x = bytes ^ kCrs;
@@ -88,24 +95,35 @@ RecordFramer::Completed RecordFramer::take(QByteArrayView chunk) {
     char* recordStart = begin;
     char* lastStart = begin;
     for (;;) {
-        // At a CR: the record's line ends.
-        *w++ = '\r';
-        *w++ = '\n';
-        ++out.records;
-        lastStart = recordStart;
+        // At a CR: the record's line ends. Eight CRs in a row (a flood of bare
+        // CRs: empty records) end eight lines at once.
+        if (end - p >= 8 && word(p) == kCrs) {
+            std::memcpy(w, kCrLfs, 16);
+            w += 16;
+            p += 8;
+            out.records += 8;
+            lastStart = w - 2;
+        } else {
+            *w++ = '\r';
+            *w++ = '\n';
+            ++p;
+            ++out.records;
+            lastStart = recordStart;
+        }
         recordStart = w;
 
-        if (++p == end) {
+        // Just after a CR: an LF there belongs to it.
+        if (p == end) {
             afterCr_ = true;
             break;
         }
         if (*p == '\n' && ++p == end)
             break;
-        // An empty record (CRs in a row) needs no search.
-        if (*p != '\r')
+        if (*p != '\r') {
             p = copyToCr(p, end, w);
-        if (p == end)
-            break;
+            if (p == end)
+                break;
+        }
     }
 
     // The bytes after the last CR wait for the next piece.
