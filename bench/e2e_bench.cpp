@@ -79,7 +79,7 @@ QString spread(std::vector<double> runs, int decimals, const QString& unit = {})
     std::sort(runs.begin(), runs.end());
     const double median = runs.size() % 2 ? runs[runs.size() / 2]
                                           : (runs[runs.size() / 2 - 1] + runs[runs.size() / 2]) / 2;
-    return QStringLiteral("%1%2 (%3–%4)")
+    return QStringLiteral("%1%2 (%3-%4)")
         .arg(median, 0, 'f', decimals)
         .arg(unit)
         .arg(runs.front(), 0, 'f', decimals)
@@ -88,7 +88,7 @@ QString spread(std::vector<double> runs, int decimals, const QString& unit = {})
 
 void row(const QString& measure, const QString& program, const QString& cat,
          const QString& target) {
-    std::printf("| %-46s | %-30s | %-26s | %-22s |\n", qPrintable(measure), qPrintable(program),
+    std::printf("| %-54s | %-28s | %-26s | %-18s |\n", qPrintable(measure), qPrintable(program),
                 qPrintable(cat), qPrintable(target));
     std::fflush(stdout);
 }
