@@ -17,9 +17,10 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <poll.h>
 #include <random>
 #include <sys/inotify.h>
@@ -74,7 +75,8 @@ bool waitForSize(const QString& path, qint64 size, double seconds) {
 
 // "median (lowest–highest)" of the runs; "failed" when a run failed (NaN).
 QString spread(std::vector<double> runs, int decimals, const QString& unit = {}) {
-    if (runs.empty() || std::any_of(runs.begin(), runs.end(), [](double v) { return v != v; }))
+    if (runs.empty() ||
+        std::any_of(runs.begin(), runs.end(), [](double v) { return std::isnan(v); }))
         return QStringLiteral("failed");
     std::sort(runs.begin(), runs.end());
     const double median = runs.size() % 2 ? runs[runs.size() / 2]
