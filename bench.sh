@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds optimised, runs every benchmark and prints
-# one table of figures (Markdown), with the machine it ran on. Takes about four
+# one table of figures (Markdown), with the machine it ran on. Takes about five
 # minutes.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench --target bench_framing bench_e2e talvern_harness >/dev/null
+cmake --build build-bench --target bench_framing bench_status_box bench_e2e talvern_harness >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
      "$(. /etc/os-release && echo "$PRETTY_NAME"), $(date -u +%F)"
@@ -41,6 +41,7 @@ build-bench/bench/bench_framing --benchmark_format=csv --benchmark_repetitions=3
                    "framing in process, " order[i] "-byte records",
                    spread(runs["framer", order[i]]), spread(runs["limit", order[i]]), ""
     }'
+build-bench/bench/bench_status_box 2>/dev/null
 build-bench/bench/bench_e2e 3 10 20 steady 2>/dev/null
 # Floods and latency vary most from run to run, and take little time: five runs.
 build-bench/bench/bench_e2e 5 10 20 flood 2>/dev/null
