@@ -2,8 +2,8 @@
 // and a CR; 1 byte is a bare CR) arriving in 4 KiB reads, framed and written to
 // a file with the capture's own code; beside it, the same bytes only scanned for
 // CR with memchr and written, as the limit to compare with.
-#include "capture_file.h"
 #include "record_framer.h"
+#include "system_capture_file.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -41,7 +41,7 @@ void frameAndWrite(benchmark::State& state) {
     const QByteArray stream = reads(state.range(0));
     QTemporaryDir dir(scratchFolder() + "/talvern-bench-XXXXXX");
     const QString path = dir.filePath("capture.txt");
-    talvern::CaptureFile file;
+    talvern::SystemCaptureFile file;
     file.open(path);
     talvern::RecordFramer framer;
     qsizetype at = 0, written = 0, records = 0;
@@ -84,7 +84,8 @@ void memchrAndWrite(benchmark::State& state) {
         at = (at + kRead) % stream.size();
         if (written > kFileLimit) {
             state.PauseTiming();
-            ::ftruncate(fd, 0);
+            if (::ftruncate(fd, 0) != 0)
+                state.SkipWithError("truncate failed");
             ::lseek(fd, 0, SEEK_SET);
             written = 0;
             state.ResumeTiming();
