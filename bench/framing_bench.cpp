@@ -2,8 +2,8 @@
 // arriving in 4 KiB reads, framed and written to a file with the capture's own
 // code; beside it, the same bytes only scanned for CR with memchr and written,
 // as the limit to compare with.
-#include "capture_file.h"
 #include "record_framer.h"
+#include "system_capture_file.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -39,7 +39,7 @@ void frameAndWrite(benchmark::State& state) {
     const QByteArray stream = reads();
     QTemporaryDir dir(scratchFolder() + "/talvern-bench-XXXXXX");
     const QString path = dir.filePath("capture.txt");
-    talvern::CaptureFile file;
+    talvern::SystemCaptureFile file;
     file.open(path);
     talvern::RecordFramer framer;
     qsizetype at = 0, written = 0, records = 0;

@@ -6,6 +6,7 @@
 #include "serial_port_adapter.h"
 #include "support/event_loop_view.h"
 #include "support/pseudo_terminal.h"
+#include "system_capture_file.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
     settings.CaptureFileName = dir.filePath("idle.txt");
     talvern::SerialPortAdapter port([&] { return QStringList{line.slavePath()}; });
     EventLoopView view;
-    talvern::CaptureRun run(settings, port, view);
+    talvern::SystemCaptureFile captureFile;
+    talvern::CaptureRun run(settings, port, captureFile, view);
 
     // The instrument: a record a second, as events of the same loop.
     int sent = 0;

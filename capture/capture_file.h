@@ -1,38 +1,38 @@
 #pragma once
 
+#include "failure.h"
+
 #include <QByteArrayView>
 #include <QString>
 
 namespace talvern {
 
-// The capture's output file. Every write goes straight to the operating system
-// (no buffering in this process), so a record written survives the program being
-// killed; close() also flushes it to disk. Every failure is a CaptureError naming
-// the file and the system's reason.
+// The capture's output file as the capture uses it. The platform supplies it
+// (it creates, locks, writes and syncs a file in the system's own way); every
+// failure is a CaptureError naming the file and the system's reason.
 class CaptureFile {
 public:
-    CaptureFile() = default;
-    CaptureFile(const CaptureFile&) = delete;
-    CaptureFile& operator=(const CaptureFile&) = delete;
-    ~CaptureFile(); // last resort only: the capture run closes the file itself
+    virtual ~CaptureFile() = default;
 
-    // Creates the file, or empties it if it exists.
-    void open(const QString& name);
-    // Appends the bytes, all of them, or throws.
-    void write(QByteArrayView bytes);
+    // Creates the file, or empties it if it exists. Refused while one is open.
+    virtual void open(const QString& name) = 0;
+    // Appends the bytes, all of them, straight to the system (nothing is kept
+    // in this process), or throws. A write that fails leaves the file as it was
+    // before it, so the file never ends in part of a line.
+    virtual void write(QByteArrayView bytes) = 0;
     // Flushes the file to disk and closes it. The file is closed afterwards even
-    // when this throws.
-    void close();
+    // when this throws; closing a closed file does nothing.
+    virtual void close() = 0;
 
-    bool isOpen() const { return fd_ >= 0; }
-    const QString& name() const { return name_; }
-
-private:
-    [[noreturn]] void fail(const char* what, const QString& reason) const;
-    [[noreturn]] void failWithErrno(const char* what, int error) const;
-
-    int fd_ = -1;
-    QString name_;
+    virtual bool isOpen() const = 0;
+    // The name as given to open().
+    virtual QString name() const = 0;
 };
+
+// The one wording of the file's failures: what failed, the file, the reason.
+inline CaptureError captureFileError(const char* what, const QString& name, const QString& reason) {
+    return CaptureError(
+        QStringLiteral("%1 capture file \"%2\": %3").arg(QLatin1StringView(what), name, reason));
+}
 
 } // namespace talvern

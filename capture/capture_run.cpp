@@ -9,9 +9,11 @@ namespace {
 const QString kLineSettings = QStringLiteral("9600,N,8,1");
 } // namespace
 
-CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureView& view)
+CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file,
+                       CaptureView& view)
     : settings_(settings)
     , port_(port)
+    , file_(file)
     , view_(view) {}
 
 Outcome CaptureRun::start() {

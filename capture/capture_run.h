@@ -25,7 +25,7 @@ public:
         Ended,     // Exit or a failure: nothing more will run
     };
 
-    CaptureRun(UploadSettings& settings, SerialPort& port, CaptureView& view);
+    CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file, CaptureView& view);
 
     // Checks the file name, creates the file, opens the port and captures until
     // Abort, Exit or a failure. Refused, changing nothing, while a capture runs.
@@ -45,8 +45,8 @@ private:
 
     UploadSettings& settings_;
     SerialPort& port_;
+    CaptureFile& file_;
     CaptureView& view_;
-    CaptureFile file_;
     RecordFramer framer_;
     State state_ = State::Idle;
 };

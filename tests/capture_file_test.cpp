@@ -1,7 +1,7 @@
-#include "capture_file.h"
 #include "failure.h"
 #include "support/error_of.h"
 #include "support/file_contents.h"
+#include "system_capture_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 using talvern::CaptureError;
-using talvern::CaptureFile;
+using talvern::SystemCaptureFile;
 
 namespace {
 
@@ -23,7 +23,7 @@ protected:
 } // namespace
 
 TEST_F(CaptureFileTest, WritesBytesExactlyAndEachWriteIsVisibleAtOnce) {
-    CaptureFile file;
+    SystemCaptureFile file;
     file.open(path("out.txt"));
     file.write("one\r\n");
     // No buffering in the process: another reader sees the line before close.
@@ -40,7 +40,7 @@ TEST_F(CaptureFileTest, OpenTruncatesAnExistingFile) {
     old.write("earlier capture\r\n");
     old.close();
 
-    CaptureFile file;
+    SystemCaptureFile file;
     file.open(path("old.txt"));
     EXPECT_EQ(contents(path("old.txt")), "");
     file.close();
@@ -48,7 +48,7 @@ TEST_F(CaptureFileTest, OpenTruncatesAnExistingFile) {
 
 TEST_F(CaptureFileTest, FailuresNameTheFileAndTheReason) {
     const QString missing = path("no-such-folder/out.txt");
-    CaptureFile file;
+    SystemCaptureFile file;
     const QString message = errorOf([&] { file.open(missing); });
     EXPECT_TRUE(message.contains(missing)) << message.toStdString();
     EXPECT_TRUE(message.contains("No such file or directory")) << message.toStdString();
@@ -63,7 +63,7 @@ TEST_F(CaptureFileTest, FailuresNameTheFileAndTheReason) {
 
 TEST_F(CaptureFileTest, NameWithNulIsRefusedNotCutShort) {
     const QString name = path("a") + QChar(0) + QStringLiteral("b");
-    CaptureFile file;
+    SystemCaptureFile file;
     EXPECT_NE(errorOf([&] { file.open(name); }), "<no error>");
     EXPECT_FALSE(QFile::exists(path("a")));
 }
@@ -71,7 +71,7 @@ TEST_F(CaptureFileTest, NameWithNulIsRefusedNotCutShort) {
 TEST_F(CaptureFileTest, FullDiskFailsTheWrite) {
     if (!QFile::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full here";
-    CaptureFile file;
+    SystemCaptureFile file;
     file.open("/dev/full");
     const QString message = errorOf([&] { file.write("12.5\r\n"); });
     EXPECT_TRUE(message.contains("/dev/full") && message.contains("No space left on device"))
@@ -81,7 +81,7 @@ TEST_F(CaptureFileTest, FullDiskFailsTheWrite) {
 }
 
 TEST_F(CaptureFileTest, SecondOpenIsRefusedAndKeepsTheFirst) {
-    CaptureFile file;
+    SystemCaptureFile file;
     file.open(path("first.txt"));
     EXPECT_NE(errorOf([&] { file.open(path("second.txt")); }), "<no error>");
     EXPECT_FALSE(QFile::exists(path("second.txt")));
@@ -91,7 +91,7 @@ TEST_F(CaptureFileTest, SecondOpenIsRefusedAndKeepsTheFirst) {
 }
 
 TEST_F(CaptureFileTest, WriteAfterCloseFailsAndCloseTwiceIsHarmless) {
-    CaptureFile file;
+    SystemCaptureFile file;
     file.open(path("out.txt"));
     file.close();
     EXPECT_EQ(errorOf([&] { file.close(); }), "<no error>");

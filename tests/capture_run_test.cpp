@@ -2,6 +2,7 @@
 #include "capture_view.h"
 #include "serial_port.h"
 #include "support/file_contents.h"
+#include "system_capture_file.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@ using talvern::CaptureRun;
 using talvern::CaptureView;
 using talvern::Outcome;
 using talvern::SerialPort;
+using talvern::SystemCaptureFile;
 using talvern::UploadSettings;
 using State = CaptureRun::State;
 
@@ -158,7 +160,8 @@ protected:
     UploadSettings settings;
     FakePort port{log};
     ScriptedView view{log};
-    CaptureRun run{settings, port, view};
+    SystemCaptureFile file;
+    CaptureRun run{settings, port, file, view};
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "support/event_loop_view.h"
 #include "support/file_contents.h"
 #include "support/pseudo_terminal.h"
+#include "system_capture_file.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -57,7 +58,8 @@ protected:
         return QStringList{line.slavePath()};
     }};
     EventLoopView view;
-    CaptureRun run{settings, port, view};
+    talvern::SystemCaptureFile file;
+    CaptureRun run{settings, port, file, view};
     QTimer limit; // stops with the test
 };
 
@@ -127,7 +129,7 @@ TEST_F(PtyCaptureTest, AbortReleasesThePortAndStartCapturesAgain) {
 
 TEST_F(PtyCaptureTest, MissingDeviceFailsNamingItAfterCreatingTheFile) {
     SerialPortAdapter gone([] { return QStringList{"/dev/ttyGONE7"}; });
-    CaptureRun failing(settings, gone, view);
+    CaptureRun failing(settings, gone, file, view);
     const Outcome outcome = failing.start();
     ASSERT_TRUE(outcome);
     EXPECT_TRUE(outcome->message.contains("/dev/ttyGONE7")) << outcome->message.toStdString();

@@ -2,6 +2,7 @@
 
 #include "capture_run.h"
 #include "form1.h"
+#include "system_capture_file.h"
 
 namespace talvern {
 
@@ -19,6 +20,7 @@ public:
     Program(UploadSettings& settings, PlatformParts parts);
 
     Form1 form;
+    SystemCaptureFile file;
     CaptureRun capture;
 };
 

@@ -1,6 +1,4 @@
-#include "capture_file.h"
-
-#include "failure.h"
+#include "system_capture_file.h"
 
 #include <QFile>
 
@@ -10,22 +8,21 @@
 
 namespace talvern {
 
-CaptureFile::~CaptureFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
+SystemCaptureFile::~SystemCaptureFile() {
+    if (handle_ >= 0)
+        ::close(int(handle_));
 }
 
-void CaptureFile::fail(const char* what, const QString& reason) const {
-    throw CaptureError(
-        QStringLiteral("%1 capture file \"%2\": %3").arg(QLatin1StringView(what), name_, reason));
+void SystemCaptureFile::fail(const char* what, const QString& reason) const {
+    throw captureFileError(what, name_, reason);
 }
 
-void CaptureFile::failWithErrno(const char* what, int error) const {
+void SystemCaptureFile::failWithErrno(const char* what, int error) const {
     fail(what, qt_error_string(error));
 }
 
-void CaptureFile::open(const QString& name) {
-    if (fd_ >= 0)
+void SystemCaptureFile::open(const QString& name) {
+    if (handle_ >= 0)
         fail("Cannot reopen", QStringLiteral("it is already open"));
     name_ = name;
 
@@ -41,11 +38,11 @@ void CaptureFile::open(const QString& name) {
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         failWithErrno("Cannot create", errno);
-    fd_ = fd;
+    handle_ = fd;
 }
 
-void CaptureFile::write(QByteArrayView bytes) {
-    if (fd_ < 0)
+void SystemCaptureFile::write(QByteArrayView bytes) {
+    if (handle_ < 0)
         fail("Cannot write to", QStringLiteral("it is not open"));
 
     // write() may take less than asked (a signal, a nearly full disk): go on until
@@ -53,7 +50,7 @@ void CaptureFile::write(QByteArrayView bytes) {
     const char* p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd_, p, size_t(left));
+        const ssize_t n = ::write(int(handle_), p, size_t(left));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -64,11 +61,11 @@ void CaptureFile::write(QByteArrayView bytes) {
     }
 }
 
-void CaptureFile::close() {
-    if (fd_ < 0)
+void SystemCaptureFile::close() {
+    if (handle_ < 0)
         return;
-    const int fd = fd_;
-    fd_ = -1;
+    const int fd = int(handle_);
+    handle_ = -1;
 
     // Flush to disk first. Devices such as /dev/null cannot be synced (EINVAL,
     // EROFS): there is nothing on disk to flush, so that is no failure.

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "capture_file.h"
+
+namespace talvern {
+
+// The capture file on the system's own file calls: nothing is buffered in this
+// process, so a record written survives the program being killed.
+class SystemCaptureFile final : public CaptureFile {
+public:
+    SystemCaptureFile() = default;
+    SystemCaptureFile(const SystemCaptureFile&) = delete;
+    SystemCaptureFile& operator=(const SystemCaptureFile&) = delete;
+    ~SystemCaptureFile() override; // last resort only: the capture run closes the file itself
+
+    void open(const QString& name) override;
+    void write(QByteArrayView bytes) override;
+    void close() override;
+    bool isOpen() const override { return handle_ >= 0; }
+    QString name() const override { return name_; }
+
+private:
+    [[noreturn]] void fail(const char* what, const QString& reason) const;
+    [[noreturn]] void failWithErrno(const char* what, int error) const;
+
+    qintptr handle_ = -1; // the system's descriptor or handle of the open file
+    QString name_;
+};
+
+} // namespace talvern
