@@ -5,6 +5,8 @@ WINDOWS_PACKAGES=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     wine64 wine fonts-wine nsis xvfb xdotool
     cmake ninja-build qt6-base-dev qt6-base-dev-tools googletest xz-utils patch
+    python3 xclip
+    python3 xclip
 )
 
 WINDOWS_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
