@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the framer's fuzz
 # target for a minute, the whole suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the whole suite in the normal build. Compiler
-# warnings are errors throughout.
+# UndefinedBehaviorSanitizer, the whole suite in the normal build, and ./run.sh
+# built without the test-only packages. Compiler warnings are errors in the
+# first three.
 #
 #   FUZZ_SECONDS=10 ./test.sh    a shorter fuzzing run
 set -euo pipefail
@@ -30,3 +31,6 @@ echo "== every test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERN_WERROR=ON >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure --parallel 2
+
+echo "== the run command, without the test-only packages"
+tests/run_command_test.sh

@@ -82,7 +82,8 @@ void memchrAndWrite(benchmark::State& state) {
         at = (at + kRead) % stream.size();
         if (written > kFileLimit) {
             state.PauseTiming();
-            ::ftruncate(fd, 0);
+            if (::ftruncate(fd, 0) != 0)
+                state.SkipWithError("truncate failed");
             ::lseek(fd, 0, SEEK_SET);
             written = 0;
             state.ResumeTiming();

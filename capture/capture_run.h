@@ -12,7 +12,9 @@ class SerialPort;
 
 // Starting, running and stopping a capture. Start runs the capture loop inside
 // the click that called it: the loop lets the window handle its events between
-// polls, so Abort and Exit arrive nested inside Start. Failures come back as an
+// polls, so Abort and Exit arrive nested inside Start. What the port receives is
+// also taken the moment it arrives, from whatever event loop runs (a dialog's
+// too), so records reach the file while the loop waits. Failures come back as an
 // Outcome; by then the file is closed and the port released, and the caller only
 // has to report the failure and end the program.
 class CaptureRun {
@@ -30,16 +32,23 @@ public:
     // Checks the file name, creates the file, opens the port and captures until
     // Abort, Exit or a failure. Refused, changing nothing, while a capture runs.
     [[nodiscard]] Outcome start();
-    // Closes the file and the port; the loop stops.
+    // Writes what the port has received, closes the file and the port; the
+    // loop stops.
     [[nodiscard]] Outcome abort();
-    // Closes the file with every record in it and releases the port; the loop
-    // stops and nothing more runs. The caller then ends the program.
+    // Writes what the port has received, closes the file with every record in
+    // it and releases the port; the loop stops and nothing more runs. The caller
+    // then ends the program. A failure met while the loop could not report it
+    // (a dialog was open) is reported here.
     [[nodiscard]] Outcome exit();
 
     State state() const { return state_; }
 
 private:
     Outcome captureLoop();
+    void onReceived();
+    void takeWaiting();
+    void takeTheRest();
+    void record(QByteArrayView chunk);
     Outcome fail(const CaptureError& error);
     void closePort();
 
@@ -49,6 +58,8 @@ private:
     CaptureView& view_;
     RecordFramer framer_;
     State state_ = State::Idle;
+    bool taking_ = false;    // reading the port now: a nested arrival waits for this read
+    Outcome pendingFailure_; // a failure met outside the loop, for the loop or Exit to report
 };
 
 } // namespace talvern

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace talvern {
 
 // The serial port as the capture uses it, one operation per property of the
@@ -23,10 +25,20 @@ public:
     virtual bool portOpen() const = 0;
     // Received bytes not read yet.
     virtual qint64 inBufferCount() = 0;
+    // Takes in what the system has received for the port but not announced
+    // yet, so that the next count and read include it. For the last reads
+    // before the port closes; while events are handled, arrivals are announced.
+    virtual void collectReceived() {}
     // Takes the waiting bytes, unchanged, one byte per character.
     virtual QByteArray input() = 0;
     // Queues bytes for sending.
     virtual void setOutput(const QByteArray& bytes) = 0;
+
+    // Calls `handler` whenever bytes arrive or the port reports an error while
+    // it is open, from whatever event loop runs at the time (a dialog's too),
+    // so that what arrives is taken at once. An empty handler stops the calls.
+    // A port that cannot tell keeps the default: it is polled only.
+    virtual void setReceiveHandler(std::function<void()> handler) { (void)handler; }
 };
 
 } // namespace talvern

@@ -1,5 +1,9 @@
 #include "port_access.h"
 
+#include "port_holders.h"
+#include "port_mapping.h"
+
+#include <QDir>
 #include <QFile>
 
 #include <grp.h>
@@ -32,6 +36,16 @@ QString openFailureReason(QSerialPort::SerialPortError error, const QString& sys
     if (error != QSerialPort::PermissionError)
         return systemReason;
 
+    // Refused although this user may use the device: another program holds the
+    // port's lock file.
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0) {
+        const QString holder = lockFileHolder(device);
+        return holder.isEmpty() ? systemReason : QStringLiteral("it is in use by %1").arg(holder);
+    }
+    return permissionAdvice(systemReason, device);
+}
+
+QString permissionAdvice(const QString& systemReason, const QString& device) {
     // On Debian the serial devices belong to the group "dialout".
     QString group = owningGroup(device);
     if (group.isEmpty())
@@ -44,6 +58,34 @@ QString openFailureReason(QSerialPort::SerialPortError error, const QString& sys
                           "it. Add yourself with\n    sudo usermod -a -G %3 %4\nthen log out "
                           "and in again.")
         .arg(systemReason, device, group, userName());
+}
+
+QStringList closedOnboardPorts() {
+    QStringList closed;
+#ifdef Q_OS_LINUX
+    const QDir dev(QStringLiteral("/dev"));
+    for (const QString& name :
+         dev.entryList({QStringLiteral("ttyS*")}, QDir::System | QDir::NoDotAndDotDot)) {
+        const QString path = dev.filePath(name);
+        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
+            closed.append(path);
+    }
+#endif
+    return orderComDevices(closed);
+}
+
+QString hiddenPortsNote(const QStringList& closed) {
+    if (closed.isEmpty())
+        return QString();
+    constexpr qsizetype kNamed = 4;
+    QString devices = closed.mid(0, kNamed).join(QStringLiteral(", "));
+    if (closed.size() > kNamed)
+        devices += QStringLiteral(" and %1 more").arg(closed.size() - kNamed);
+    const QString hidden =
+        QStringLiteral("On-board serial ports appear among the COM ports only to users\n"
+                       "allowed to open them, and you may not open %1.")
+            .arg(devices);
+    return openFailureReason(QSerialPort::PermissionError, hidden, closed.first());
 }
 
 } // namespace talvern

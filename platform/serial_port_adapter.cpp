@@ -2,25 +2,18 @@
 
 #include "failure.h"
 #include "port_access.h"
+#include "port_holders.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 
 namespace talvern {
 
 namespace {
-
-// What an error seen during a capture means for the user. The system's text
-// alone can mislead: a hung-up line reads as end of file, with no error of its own.
-QString describe(QSerialPort::SerialPortError error) {
-    switch (error) {
-    case QSerialPort::ResourceError:
-        return QStringLiteral("the device was removed or became unavailable");
-    case QSerialPort::ReadError:
-        return QStringLiteral("reading failed; the line may have been disconnected");
-    case QSerialPort::WriteError:
-        return QStringLiteral("sending failed");
-    default:
-        return QStringLiteral("the port failed");
-    }
-}
 
 QSerialPort::Parity qtParity(LineSettings::Parity parity) {
     switch (parity) {
@@ -52,15 +45,50 @@ QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
 
 } // namespace
 
-SerialPortAdapter::SerialPortAdapter(ComDevices devices)
-    : devices_(std::move(devices)) {
+SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
+    : devices_(std::move(devices))
+    , closedPorts_(std::move(closedPorts)) {
     // Errors while the port is open (an adapter unplugged, a line hung up) are
-    // kept and reported at the capture's next poll, once.
+    // kept and reported once the bytes read before them have been taken.
     QObject::connect(
         &port_, &QSerialPort::errorOccurred, &port_, [this](QSerialPort::SerialPortError error) {
-            if (error != QSerialPort::NoError && port_.isOpen() && !pendingError_)
-                pendingError_ = QStringLiteral("%1 (%2)").arg(describe(error), port_.errorString());
+            if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
+                !port_.isOpen() || pendingError_)
+                return;
+            pendingError_ = describeError(error);
+            if (onReceive_)
+                QMetaObject::invokeMethod(
+                    &port_, [this] { onReceive_ ? onReceive_() : void(); }, Qt::QueuedConnection);
         });
+    // Bytes that arrive are announced from whatever event loop runs; the
+    // handler runs as an event of its own, outside the port's own reading.
+    QObject::connect(
+        &port_, &QSerialPort::readyRead, &port_,
+        [this] {
+            if (onReceive_)
+                onReceive_();
+        },
+        Qt::QueuedConnection);
+}
+
+QString SerialPortAdapter::describeError(QSerialPort::SerialPortError error) const {
+    // A hung-up line or a removed device reads as end of file, which has no
+    // system error of its own: the text Qt gives then is left over from an
+    // earlier call. Say what happened instead; a real error keeps its reason.
+    const bool gone = !QFile::exists(device_);
+    pollfd line{int(port_.handle()), POLLIN, 0};
+    const bool hungUp =
+        ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if (gone || hungUp || error == QSerialPort::ResourceError)
+        return QStringLiteral("the line was hung up or the device was removed");
+    switch (error) {
+    case QSerialPort::ReadError:
+        return QStringLiteral("reading failed: %1").arg(port_.errorString());
+    case QSerialPort::WriteError:
+        return QStringLiteral("sending failed: %1").arg(port_.errorString());
+    default:
+        return QStringLiteral("the port failed: %1").arg(port_.errorString());
+    }
 }
 
 SerialPortAdapter::~SerialPortAdapter() {
@@ -69,6 +97,11 @@ SerialPortAdapter::~SerialPortAdapter() {
 
 QString SerialPortAdapter::deviceFor(int number) const {
     return comDevice(devices_(), number);
+}
+
+QString SerialPortAdapter::missingPortNote() const {
+    const QString note = hiddenPortsNote(closedPorts_());
+    return note.isEmpty() ? note : QStringLiteral("\n\n") + note;
 }
 
 QString SerialPortAdapter::portLabel() const {
@@ -93,9 +126,10 @@ void SerialPortAdapter::setCommPort(qint16 number) {
         for (int n = 1; n <= devices.size(); ++n)
             if (!devices[n - 1].isEmpty())
                 found.append(QStringLiteral("COM%1 = %2").arg(n).arg(devices[n - 1]));
-        fail(found.isEmpty()
-                 ? QStringLiteral("no such port: this system reports no serial ports")
-                 : QStringLiteral("no such port: this system has %1").arg(found.join(", ")));
+        fail((found.isEmpty()
+                  ? QStringLiteral("no such port: this system reports no serial ports")
+                  : QStringLiteral("no such port: this system has %1").arg(found.join(", "))) +
+             missingPortNote());
     }
 }
 
@@ -136,12 +170,19 @@ void SerialPortAdapter::setPortOpen(bool open) {
     if (device_.isEmpty())
         setCommPort(commPort_);
 
+    // A port that another program reads would split the stream between the
+    // two: refuse it before anything is taken from it.
+    const QString holder = otherProcessWithDeviceOpen(device_);
+    if (!holder.isEmpty())
+        fail(QStringLiteral("it is in use by %1").arg(holder));
+
     port_.setPortName(device_);
     if (!port_.open(QIODevice::ReadWrite))
         fail(openFailureReason(port_.error(), port_.errorString(), device_));
 
-    // Set the line, then drop whatever arrived before this moment.
+    // Hold it alone, set the line, then drop whatever arrived before this moment.
     try {
+        takeExclusively();
         applyLine();
     } catch (const CaptureError&) {
         port_.close();
@@ -156,6 +197,16 @@ void SerialPortAdapter::setPortOpen(bool open) {
     pendingError_.reset();
 }
 
+void SerialPortAdapter::takeExclusively() {
+    // Serial programs agree on an advisory lock on the device itself; one that
+    // holds it is reading the line.
+    if (::flock(int(port_.handle()), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
+        return;
+    const QString holder = lockFileHolder(device_);
+    fail(QStringLiteral("it is in use by %1")
+             .arg(holder.isEmpty() ? QStringLiteral("another program") : holder));
+}
+
 bool SerialPortAdapter::portOpen() const {
     return port_.isOpen();
 }
@@ -168,18 +219,36 @@ void SerialPortAdapter::throwPendingError() {
     fail(reason);
 }
 
+void SerialPortAdapter::collectReceived() {
+    if (!port_.isOpen())
+        return;
+    // Only where nothing else reads: a read announced meanwhile would find the
+    // bytes gone and report a failed read.
+    int waiting = 0;
+    if (::ioctl(int(port_.handle()), FIONREAD, &waiting) == 0 && waiting > 0)
+        port_.waitForReadyRead(0);
+}
+
 qint64 SerialPortAdapter::inBufferCount() {
     if (!port_.isOpen())
         fail(QStringLiteral("not open"));
-    throwPendingError();
-    return port_.bytesAvailable();
+    // An error counts only once everything read before it has been taken.
+    const qint64 count = port_.bytesAvailable();
+    if (count == 0)
+        throwPendingError();
+    return count;
 }
 
 QByteArray SerialPortAdapter::input() {
     if (!port_.isOpen())
         fail(QStringLiteral("not open"));
-    throwPendingError();
+    if (port_.bytesAvailable() == 0)
+        throwPendingError();
     return inputLen_ == 0 ? port_.readAll() : port_.read(inputLen_);
+}
+
+void SerialPortAdapter::setReceiveHandler(std::function<void()> handler) {
+    onReceive_ = std::move(handler);
 }
 
 void SerialPortAdapter::setOutput(const QByteArray& bytes) {

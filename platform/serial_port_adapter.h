@@ -1,20 +1,24 @@
 #pragma once
 
 #include "line_settings.h"
+#include "port_access.h"
 #include "port_mapping.h"
 #include "serial_port.h"
 
 #include <QSerialPort>
 
+#include <functional>
 #include <optional>
 
 namespace talvern {
 
 // The capture's serial port, on QSerialPort. COM n is looked up through a
-// ComDevices function, which tests replace to point COM1 at a pseudo-terminal.
+// ComDevices function, which tests replace to point COM1 at a pseudo-terminal;
+// `closedPorts` lists the on-board ports this user may not open.
 class SerialPortAdapter final : public SerialPort {
 public:
-    explicit SerialPortAdapter(ComDevices devices = systemComDevices);
+    explicit SerialPortAdapter(ComDevices devices = systemComDevices,
+                               std::function<QStringList()> closedPorts = closedOnboardPorts);
     ~SerialPortAdapter() override;
 
     void setCommPort(qint16 number) override;
@@ -23,25 +27,34 @@ public:
     void setPortOpen(bool open) override;
     bool portOpen() const override;
     qint64 inBufferCount() override;
+    void collectReceived() override;
     QByteArray input() override;
     void setOutput(const QByteArray& bytes) override;
+    void setReceiveHandler(std::function<void()> handler) override;
 
     // The device that COM n opens now, or an empty string.
     QString deviceFor(int number) const;
+    // What to add where COM n is missing: on-board ports this user may not open
+    // and how to get access (see hiddenPortsNote), or nothing.
+    QString missingPortNote() const;
 
 private:
     QString portLabel() const;
     [[noreturn]] void fail(const QString& what) const;
     void applyLine();
+    void takeExclusively();
     void throwPendingError();
+    QString describeError(QSerialPort::SerialPortError error) const;
 
     ComDevices devices_;
+    std::function<QStringList()> closedPorts_;
     QSerialPort port_;
     qint16 commPort_ = 1;
     QString device_;
     LineSettings line_;
     qint16 inputLen_ = 0;
     std::optional<QString> pendingError_; // an error the port reported while open
+    std::function<void()> onReceive_;
 };
 
 } // namespace talvern

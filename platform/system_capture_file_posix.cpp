@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace talvern {
@@ -31,19 +33,55 @@ void SystemCaptureFile::open(const QString& name) {
     if (path.contains('\0'))
         fail("Cannot create", QStringLiteral("the name contains a NUL character"));
 
-    // Create or truncate, as a plain text file for this user.
+    // Create it as a plain text file for this user, without waiting: a FIFO
+    // with no reader, or a terminal without carrier, would otherwise block here
+    // for good. Nothing is truncated before the lock below is held.
     int fd;
     do
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == ENXIO)
+            fail("Cannot create", QStringLiteral("it is a pipe and no program is reading it"));
         failWithErrno("Cannot create", errno);
+    }
+
+    // One capture per file: a second one would truncate the first one's records
+    // and write over them. The lock lasts as long as the descriptor.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        fail("Cannot create", QStringLiteral("it is being captured into by another program"));
+    }
+
+    // From here on writes wait as usual; then empty a file on disk.
+    struct stat info {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    int error = 0;
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || ::fstat(fd, &info) != 0)
+        error = errno;
+    else if (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)
+        error = errno;
+    if (error != 0) {
+        ::close(fd);
+        failWithErrno("Cannot create", error);
+    }
+    regular_ = S_ISREG(info.st_mode);
+    whole_ = 0;
     handle_ = fd;
+}
+
+void SystemCaptureFile::checkStillNamed(const char* what) const {
+    // A file deleted during the capture takes every later record with it.
+    struct stat info {};
+    if (regular_ && ::fstat(int(handle_), &info) == 0 && info.st_nlink == 0)
+        fail(what, QStringLiteral("it has been deleted, so the records written to it are lost "
+                                  "and no more can be saved"));
 }
 
 void SystemCaptureFile::write(QByteArrayView bytes) {
     if (handle_ < 0)
         fail("Cannot write to", QStringLiteral("it is not open"));
+    checkStillNamed("Cannot write to");
 
     // write() may take less than asked (a signal, a nearly full disk): go on until
     // every byte is taken or the system says why not.
@@ -54,17 +92,34 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            failWithErrno("Cannot write to", errno);
+            const QString reason = qt_error_string(errno);
+            // Take back what got in of these lines, so the file ends in a whole line.
+            if (regular_ && p != bytes.data() &&
+                (::ftruncate(int(handle_), whole_) != 0 ||
+                 ::lseek(int(handle_), whole_, SEEK_SET) < 0))
+                fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
+                                            .arg(reason, qt_error_string(errno)));
+            fail("Cannot write to", reason);
         }
         p += n;
         left -= n;
     }
+    whole_ += bytes.size();
 }
 
 void SystemCaptureFile::close() {
     if (handle_ < 0)
         return;
     const int fd = int(handle_);
+
+    // A file deleted since the last write has lost its records all the same.
+    try {
+        checkStillNamed("Cannot save");
+    } catch (const CaptureError&) {
+        handle_ = -1;
+        ::close(fd);
+        throw;
+    }
     handle_ = -1;
 
     // Flush to disk first. Devices such as /dev/null cannot be synced (EINVAL,

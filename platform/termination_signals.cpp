@@ -37,6 +37,11 @@ TerminationSignals::TerminationSignals(QObject* parent)
     notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
 
+    // A pipe whose reader has gone fails the write that meets it, which the
+    // program reports like any other failed write; the signal would end it
+    // silently instead.
+    ::signal(SIGPIPE, SIG_IGN);
+
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -8,7 +8,8 @@ namespace talvern {
 
 // Turns SIGTERM, SIGINT and SIGHUP (a logout) into a Qt signal on the event
 // loop, so the program can close its capture file properly instead of dying
-// with the signal.
+// with the signal. SIGPIPE is ignored: the write that meets a closed pipe fails
+// and is reported instead.
 class TerminationSignals : public QObject {
     Q_OBJECT
 

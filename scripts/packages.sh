@@ -13,7 +13,7 @@ PACKAGE_PACKAGES=(dpkg-dev file)
 TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    desktop-file-utils appstream groff-base "${PACKAGE_PACKAGES[@]}"
+    desktop-file-utils appstream groff-base lintian "${PACKAGE_PACKAGES[@]}"
 )
 
 # ensure_packages NAME... : installs whichever of the named packages is missing.

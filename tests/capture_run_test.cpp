@@ -4,7 +4,9 @@
 #include "support/file_contents.h"
 #include "system_capture_file.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -226,7 +228,7 @@ TEST_F(CaptureRunTest, AbortBeforeDataLeavesAnEmptyFileAndStopsPolling) {
     EXPECT_FALSE(run.start());
     EXPECT_EQ(fileContents(), "");
     EXPECT_EQ(view.status, "Upload Abort");
-    EXPECT_EQ(port.polls, 0);
+    EXPECT_EQ(port.polls, 1) << "one last look when Abort closes the port, and no poll after";
 }
 
 TEST_F(CaptureRunTest, SecondAbortOnlySaysUploadAbortAgain) {
@@ -360,4 +362,48 @@ TEST_F(CaptureRunTest, StatusShowsRecordBytesOneCharacterEach) {
     EXPECT_FALSE(run.start());
     EXPECT_EQ(shown, QString::fromLatin1(QByteArray("\xb5g\x00x", 4)));
     EXPECT_EQ(shown.size(), 4);
+}
+
+TEST_F(CaptureRunTest, LeadingTildeIsTheHomeFolderAndNothingElseIsExpanded) {
+    const QString home = dir.filePath("home");
+    ASSERT_TRUE(QDir().mkpath(home));
+    const QByteArray oldHome = qgetenv("HOME");
+    const QString oldCurrent = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(oldCurrent);
+        qputenv("HOME", oldHome);
+    });
+    qputenv("HOME", QFile::encodeName(home));
+    QDir::setCurrent(dir.path());
+
+    // The name typed, and the file created or named in the failure.
+    const struct {
+        const char* typed;
+        QString file;
+        bool created;
+    } cases[] = {
+        {"~/a b.txt", home + "/a b.txt", true},
+        {"~/missing/x.txt", home + "/missing/x.txt", false},
+        {"~", home, false}, // a folder
+        {"~x.txt", dir.filePath("~x.txt"), true},
+        {"$HOME/x.txt", "\"$HOME/x.txt\"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        settings.CaptureFileName = c.typed;
+        SystemCaptureFile eachFile;
+        CaptureRun each(settings, port, eachFile, view);
+        view.script = {[&] {
+            EXPECT_FALSE(each.abort());
+        }};
+        const Outcome outcome = each.start();
+        if (c.created) {
+            EXPECT_FALSE(outcome);
+            EXPECT_TRUE(QFile::exists(c.file));
+        } else {
+            ASSERT_TRUE(outcome);
+            EXPECT_TRUE(outcome->message.contains(c.file)) << outcome->message.toStdString();
+            view.script.clear();
+        }
+    }
 }

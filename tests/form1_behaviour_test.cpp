@@ -2,11 +2,13 @@
 #include "support/pseudo_terminal.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -245,4 +247,92 @@ TEST_F(Form1BehaviourTest, FailurePathShowsTheMessageThenEndsWithStatusOne) {
 TEST_F(Form1BehaviourTest, ClosingTheWindowWhenIdleEndsWithStatusZero) {
     form().close();
     EXPECT_EQ(desktop->quits, QList<int>{0});
+}
+
+// Keyboard and focus.
+
+TEST_F(Form1BehaviourTest, NoSingleKeyEndsOrAbortsARunningCapture) {
+    form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
+    QTest::keyClicks(form().Text2, dir.filePath("keys.txt"));
+
+    // Start by the keyboard, then by the mouse; the later ones after an Abort,
+    // when Abort stays enabled next to Start.
+    const bool byKeyboard[] = {true, false, true};
+    for (const bool keyboard : byKeyboard) {
+        SCOPED_TRACE(keyboard ? "Start by Space" : "Start by a click");
+        bool stillRunning = false;
+        QObject scope; // a Start that is refused leaves nothing pending behind
+        QTimer::singleShot(0, &scope, [&] {
+            EXPECT_EQ(QApplication::focusWidget(), form().Text3);
+            for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Escape})
+                QTest::keyClick(QApplication::focusWidget(), key);
+            QApplication::processEvents();
+            stillRunning = program->capture.state() == talvern::CaptureRun::State::Capturing;
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
+        });
+        if (keyboard) {
+            form().Command1->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(form().Command1, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(form().Command1, Qt::LeftButton);
+        }
+        EXPECT_TRUE(stillRunning);
+        EXPECT_TRUE(desktop->quits.isEmpty());
+    }
+}
+
+// The status box.
+
+TEST_F(Form1BehaviourTest, StatusBoxHoldsARecordOfAnyLength) {
+    QTest::keyClicks(form().Text2, dir.filePath("long.txt"));
+    const QByteArray record(100000, 'x');
+    std::thread instrument;
+    later([&] {
+        instrument = std::thread([&] { line.send(record + '\r'); });
+        whenShown(QString::fromLatin1(record), [&] {
+            EXPECT_EQ(form().Text3->text().size(), record.size());
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
+        });
+    });
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    instrument.join();
+}
+
+TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {
+    // The name as typed, and the file it means: relative names are taken from
+    // the current folder, a leading "~" is the home folder.
+    const QString home = dir.filePath("home");
+    ASSERT_TRUE(QDir().mkpath(home));
+    const QByteArray oldHome = qgetenv("HOME");
+    const QString oldCurrent = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        QDir::setCurrent(oldCurrent);
+        qputenv("HOME", oldHome);
+    });
+    qputenv("HOME", QFile::encodeName(home));
+    QDir::setCurrent(dir.path());
+    const struct {
+        const char* typed;
+        QString file;
+    } cases[] = {
+        {"relative.txt", dir.filePath("relative.txt")},
+        {"~/in home.txt", home + "/in home.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        form().Text2->setText(c.typed);
+        EXPECT_EQ(form().Text3->toolTip(), "");
+        QString tip;
+        later([&] {
+            tip = form().Text3->toolTip();
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
+        });
+        QTest::mouseClick(form().Command1, Qt::LeftButton);
+        EXPECT_TRUE(tip.contains("COM1")) << tip.toStdString();
+        EXPECT_TRUE(tip.contains(line.slavePath())) << tip.toStdString();
+        EXPECT_TRUE(tip.contains(c.file)) << tip.toStdString();
+        EXPECT_TRUE(QFile::exists(c.file));
+        EXPECT_EQ(form().Text3->toolTip(), "") << "after Abort";
+    }
 }

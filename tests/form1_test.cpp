@@ -1,6 +1,8 @@
 #include "comain.h"
 #include "form1.h"
+#include "support/error_of.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -13,9 +15,14 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QTest>
 #include <QTextBlock>
+#include <QTextDocumentFragment>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 using talvern::Form1;
 
@@ -275,4 +282,118 @@ TEST(Comain, MainSetsCom1AndShowsTheWindowOnce) {
     EXPECT_EQ(COMAIN::Form(), form);
     COMAIN::End();
     EXPECT_EQ(COMAIN::Form(), nullptr);
+}
+
+TEST(Form1Tooltips, DeviceNamesShowAsPlainText) {
+    // What the tooltip shows: rich text is rendered, plain text stands as it is.
+    const auto shown = [](const QString& tip) {
+        return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
+    };
+    talvern::UploadSettings settings;
+    Form1 form{settings, [] {
+                   return QStringList{"/dev/<b>tty</b>0", "/dev/a&amp;b"};
+               }};
+    EXPECT_TRUE(shown(form.Option1->toolTip()).contains("/dev/<b>tty</b>0"))
+        << form.Option1->toolTip().toStdString();
+    EXPECT_TRUE(shown(form.Option2->toolTip()).contains("/dev/a&amp;b"))
+        << form.Option2->toolTip().toStdString();
+}
+
+// Accessibility and colours.
+
+TEST(Form1Accessibility, ScreenReadersHearEveryBoxByNameAndEachPortsDevice) {
+    talvern::UploadSettings settings;
+    QStringList devices{"/dev/ttyS0"};
+    Form1 form(settings, [&] { return devices; });
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+    const auto text = [](QWidget* widget, QAccessible::Text kind) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        return accessible ? accessible->text(kind) : QString("<not accessible>");
+    };
+    EXPECT_EQ(form.Label2->buddy(), form.Text2);
+    EXPECT_EQ(form.Label1->buddy(), form.Text3);
+    EXPECT_EQ(text(form.Text2, QAccessible::Name), "File Name:");
+    EXPECT_EQ(text(form.Text3, QAccessible::Name), "Status:");
+    EXPECT_FALSE(text(form.Text1, QAccessible::Name).isEmpty());
+
+    // An adapter plugged in after the window opened: an option names the device
+    // it opens now once it takes the focus, as its tooltip does when shown.
+    EXPECT_TRUE(text(form.Option1, QAccessible::Description).contains("/dev/ttyS0"));
+    devices = {"/dev/ttyS0", "/dev/ttyUSB0"};
+    form.Option2->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(text(form.Option2, QAccessible::Description).contains("/dev/ttyUSB0"))
+        << text(form.Option2, QAccessible::Description).toStdString();
+}
+
+namespace {
+
+// The contrast ratio of two colours as the WCAG defines it, 1 to 21.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double c) {
+            return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+               0.0722 * linear(colour.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+TEST(Form1Colours, InstructionsReadableUnderADarkDesktopTheme) {
+    const QPalette before = QApplication::palette();
+    QPalette dark(QColor(53, 53, 53));
+    dark.setColor(QPalette::Window, QColor(53, 53, 53));
+    dark.setColor(QPalette::Base, QColor(42, 42, 42));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::WindowText, Qt::white);
+    QApplication::setPalette(dark);
+    talvern::UploadSettings settings;
+    Form1 form(settings, [] { return QStringList(); });
+    form.show();
+
+    // What the box paints behind its text, away from the text.
+    const QImage shot = form.Text1->grab().toImage();
+    const QRect inside = form.Text1->viewport()->geometry();
+    const QColor background = shot.pixelColor(inside.bottomRight() - QPoint(2, 2));
+    const QColor text = form.Text1->palette().color(QPalette::Text);
+    QApplication::setPalette(before);
+    EXPECT_EQ(text, QColor(192, 0, 192));
+    EXPECT_GE(contrast(text, background), 4.5) << background.name().toStdString();
+}
+
+TEST(Form1PortHints, MissingComNumberTellsOfOnBoardPortsThisUserMayNotOpen) {
+    // Devices that do not exist here, so that the group is Debian's usual one.
+    const struct {
+        QStringList closed;
+        bool hint;
+    } cases[] = {
+        {{}, false},
+        {{"/nonexistent/ttyS0", "/nonexistent/ttyS1"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.closed.join(' ').toStdString());
+        const auto devices = [] {
+            return QStringList{"/dev/ttyUSB0"};
+        };
+        talvern::UploadSettings settings;
+        Form1 form(settings, devices);
+        form.Comm1 = std::make_unique<talvern::SerialPortAdapter>(
+            devices, [closed = c.closed] { return closed; });
+
+        QHelpEvent tip(QEvent::ToolTip, QPoint(4, 4), form.Option2->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(form.Option2, &tip);
+        const QString tooltip = form.Option2->toolTip();
+        const QString message = errorOf([&] { form.Comm1->setCommPort(2); });
+        for (const QString& said : {tooltip, message}) {
+            EXPECT_TRUE(said.contains("COM2")) << said.toStdString();
+            EXPECT_EQ(said.contains("/nonexistent/ttyS0"), c.hint) << said.toStdString();
+            EXPECT_EQ(said.contains("sudo usermod -a -G dialout "), c.hint) << said.toStdString();
+        }
+    }
 }

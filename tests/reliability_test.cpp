@@ -4,10 +4,13 @@
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -16,7 +19,10 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -221,4 +227,257 @@ TEST_F(ReliabilityTest, NameOfOneSpaceIsAFileWhereThePlatformAllowsIt) {
     EXPECT_EQ(contents(dir.filePath(" ")), "spaced\r\n");
     program->send("click Command2");
     EXPECT_EQ(program->waitForExit(), 0);
+}
+
+namespace {
+
+// Numbered records from `first` on, each ended by CR LF at the line.
+QByteArray numbered(int first, int count) {
+    QByteArray bytes;
+    for (int n = first; n < first + count; ++n)
+        bytes += "record " + QByteArray::number(n).rightJustified(5, '0') + "\r\n";
+    return bytes;
+}
+
+// A FIFO in `dir`, or an empty string where none can be made.
+QString makeFifo(const QTemporaryDir& dir, const char* name) {
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 ? path : QString();
+}
+
+// What a reader of `fd` gets within `ms` (the descriptor is non-blocking).
+QByteArray readFor(int fd, qsizetype size, int ms = 10000) {
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (got.size() < size && timer.elapsed() < ms) {
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            got.append(buffer, n);
+        else
+            QThread::usleep(500);
+    }
+    return got;
+}
+
+} // namespace
+
+TEST_F(ReliabilityTest, RecordsReachTheFileWhileADialogIsOpenAndEveryEndKeepsThem) {
+    // However the capture ends while the Save As dialog is open, what was read
+    // is in the file, and the exit status says how it ended.
+    const struct {
+        const char* end;
+        int status;
+    } cases[] = {{"hang-up", 1},
+                 {"SIGTERM", 128 + SIGTERM},
+                 {"SIGHUP", 128 + SIGHUP},
+                 {"SIGINT", 128 + SIGINT},
+                 {"close", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.end);
+        PseudoTerminal line;
+        auto program = startProgram({line.slavePath()});
+        const QString file = dir.filePath(QStringLiteral("dialog-%1.txt").arg(c.end));
+        ASSERT_TRUE(program->startCapture(file));
+        line.send(numbered(0, 1));
+        ASSERT_TRUE(program->waitForStatus("record 00000"));
+        program->send("click Command4");
+        ASSERT_FALSE(program->waitFor("dialog: ").isNull()) << "the Save As dialog did not open";
+
+        // Each record is written as it comes, the dialog open or not.
+        line.send(numbered(1, 100));
+        EXPECT_TRUE(waitForSize(file, numbered(0, 101).size(), 10000))
+            << "records waited while the dialog was open";
+
+        const QString end = QString::fromLatin1(c.end);
+        if (end == "hang-up") {
+            line.closeMaster();
+            program->send("dismiss");
+            expectFailure(*program, line.slavePath(), "hung up");
+        } else if (end == "close") {
+            program->send("close");
+            EXPECT_EQ(program->waitForExit(), c.status);
+        } else {
+            const int signal = end == "SIGTERM" ? SIGTERM : end == "SIGHUP" ? SIGHUP : SIGINT;
+            ::kill(pid_t(program->process.processId()), signal);
+            EXPECT_EQ(program->waitForExit(), c.status);
+        }
+        EXPECT_TRUE(contents(file) == numbered(0, 101)) << "records were lost";
+    }
+}
+
+TEST_F(ReliabilityTest, CaptureFileThatIsAFifoNeverFreezesTheProgram) {
+    const QString fifo = makeFifo(dir, "fifo");
+    ASSERT_FALSE(fifo.isEmpty());
+    {
+        SCOPED_TRACE("no program reads it: Start fails at once");
+        auto program = startProgram({line.slavePath()});
+        program->send("type Text2 " + fifo);
+        program->send("click Command1");
+        expectFailure(*program, fifo, "no program is reading it");
+    }
+    {
+        SCOPED_TRACE("a program reads it: the records go through");
+        const int reader =
+            ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        auto program = startProgram({line.slavePath()});
+        ASSERT_TRUE(program->startCapture(fifo));
+        line.send("through\r");
+        EXPECT_EQ(readFor(reader, 9), "through\r\n");
+        program->send("click Command2");
+        EXPECT_EQ(program->waitForExit(), 0);
+        ::close(reader);
+    }
+}
+
+TEST_F(ReliabilityTest, FullDiskMidCaptureLeavesOnlyWholeLines) {
+    // A file system of 64 KiB, filled by records whose lines do not divide it.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    const QString small = dir.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", small}) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute("umount", {path}); }
+    } unmount{small};
+
+    auto program = startProgram({line.slavePath()});
+    const QString file = small + "/full.txt";
+    ASSERT_TRUE(program->startCapture(file));
+    QByteArray records;
+    for (int n = 0; records.size() < 200 * 1024; ++n)
+        records += QByteArray::number(n).rightJustified(6, '0') + QByteArray(93, 'x') + '\r';
+    // The program stops reading at the failure: the instrument gives up then.
+    std::atomic<bool> stop{false};
+    std::thread instrument([&] {
+        ::fcntl(line.masterFd(), F_SETFL, O_NONBLOCK);
+        for (qsizetype at = 0; at < records.size() && !stop;) {
+            const ssize_t n = ::write(line.masterFd(), records.constData() + at,
+                                      size_t(std::min<qsizetype>(records.size() - at, 4096)));
+            if (n > 0)
+                at += n;
+            else
+                QThread::usleep(1000);
+        }
+    });
+    expectFailure(*program, file, "No space left on device");
+    stop = true;
+    instrument.join();
+
+    const QByteArray saved = contents(file);
+    ASSERT_FALSE(saved.isEmpty());
+    EXPECT_TRUE(saved.endsWith("\r\n")) << "the file ends in part of a line";
+    const QByteArray whole = QByteArray(records).replace("\r", "\r\n");
+    EXPECT_TRUE(whole.startsWith(saved)) << "lines were changed or lost";
+}
+
+TEST_F(ReliabilityTest, FileThatAnotherCaptureHoldsIsRefusedAndLeftAlone) {
+    auto first = startProgram({line.slavePath()});
+    const QString file = dir.filePath("shared.txt");
+    ASSERT_TRUE(first->startCapture(file));
+    line.send("one\r");
+    ASSERT_TRUE(first->waitForStatus("one"));
+
+    PseudoTerminal other;
+    auto second = startProgram({other.slavePath()});
+    second->send("type Text2 " + file);
+    second->send("click Command1");
+    expectFailure(*second, file, "another program");
+
+    line.send("two\r");
+    ASSERT_TRUE(first->waitForStatus("two"));
+    EXPECT_EQ(contents(file), "one\r\ntwo\r\n");
+    first->send("click Command2");
+    EXPECT_EQ(first->waitForExit(), 0);
+}
+
+TEST_F(ReliabilityTest, FileDeletedDuringTheCaptureFailsTheNextWrite) {
+    auto program = startProgram({line.slavePath()});
+    const QString file = dir.filePath("deleted.txt");
+    ASSERT_TRUE(program->startCapture(file));
+    line.send("one\r");
+    ASSERT_TRUE(program->waitForStatus("one"));
+    ASSERT_TRUE(QFile::remove(file));
+    line.send("two\r");
+    expectFailure(*program, file, "deleted");
+}
+
+TEST_F(ReliabilityTest, BrokenPipeTakesTheFailurePathInsteadOfKillingTheProgram) {
+    const QString fifo = makeFifo(dir, "pipe");
+    ASSERT_FALSE(fifo.isEmpty());
+    const int reader =
+        ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    auto program = startProgram({line.slavePath()});
+    ASSERT_TRUE(program->startCapture(fifo));
+    line.send("one\r");
+    EXPECT_EQ(readFor(reader, 5), "one\r\n");
+
+    // A stray SIGPIPE changes nothing; a reader that goes away fails the write.
+    ::kill(pid_t(program->process.processId()), SIGPIPE);
+    program->send("status");
+    EXPECT_FALSE(program->waitFor("status: ").isNull()) << "SIGPIPE ended the program";
+    ::close(reader);
+    line.send("two\r");
+    expectFailure(*program, fifo, "Broken pipe");
+}
+
+TEST_F(ReliabilityTest, PortThatAnotherProgramHoldsIsNotTaken) {
+    // This test holds the line open, as a terminal program would.
+    const int holder = ::open(QFile::encodeName(line.slavePath()).constData(),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    line.send("for the holder\r");
+    auto program = startProgram({line.slavePath()});
+    program->send("type Text2 " + dir.filePath("held.txt"));
+    program->send("click Command1");
+    expectFailure(*program, line.slavePath(),
+                  QStringLiteral("process %1").arg(QCoreApplication::applicationPid()));
+    // Nothing was taken from the holder.
+    EXPECT_EQ(readFor(holder, 15, 2000), "for the holder\r");
+    ::close(holder);
+}
+
+TEST_F(ReliabilityTest, PortMessagesSayWhatReallyHappened) {
+    {
+        SCOPED_TRACE("a lock file of a running program: in use, no group advice");
+        QProcess sleeper;
+        sleeper.start("sleep", {"60"});
+        ASSERT_TRUE(sleeper.waitForStarted());
+        const QString lock = "/var/lock/LCK.." + line.slavePath().mid(5).replace('/', '_');
+        QFile lockFile(lock);
+        if (!lockFile.open(QIODevice::WriteOnly))
+            GTEST_SKIP() << "cannot write " << lock.toStdString();
+        lockFile.write(QByteArray::number(sleeper.processId()) + "\nsleep\n" +
+                       QSysInfo::machineHostName().toLocal8Bit() + "\n");
+        lockFile.close();
+        auto program = startProgram({line.slavePath()});
+        program->send("type Text2 " + dir.filePath("locked.txt"));
+        program->send("click Command1");
+        const QString message = program->waitFor("message ");
+        EXPECT_TRUE(message.contains("sleep") &&
+                    message.contains(QString::number(sleeper.processId())))
+            << message.toStdString();
+        EXPECT_FALSE(message.contains("usermod")) << message.toStdString();
+        program->send("dismiss");
+        EXPECT_EQ(program->waitForExit(), 1);
+        sleeper.kill();
+        sleeper.waitForFinished();
+        QFile::remove(lock);
+    }
+    {
+        SCOPED_TRACE("a hang-up: no stale system reason");
+        auto program = startProgram({line.slavePath()});
+        ASSERT_TRUE(program->startCapture(dir.filePath("hangup.txt")));
+        line.closeMaster();
+        const QString message = program->waitFor("message ");
+        EXPECT_TRUE(message.endsWith(": the line was hung up or the device was removed"))
+            << message.toStdString();
+        program->send("dismiss");
+        EXPECT_EQ(program->waitForExit(), 1);
+    }
 }

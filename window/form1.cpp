@@ -1,12 +1,14 @@
 #include "form1.h"
 
 #include "capture_run.h"
+#include "file_name.h"
 #include "window_font.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +16,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextDocument>
+
+#include <limits>
 
 namespace talvern {
 
@@ -53,6 +58,12 @@ void useTextFieldColours(QWidget* widget) {
         palette.setColor(role, system.color(QPalette::Text));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+// A tooltip that looks like markup is shown as markup; device and file names
+// are shown as they are.
+QString plainToolTip(const QString& text) {
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }
 
 } // namespace
@@ -112,9 +123,22 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
          QList<QWidget*>{Frame1, Label1, Label2, Option1, Option2, Option3, Option4})
         useTextFieldColours(widget);
 
-    // The instructions: their own colour, no scroll bars, the text as it stands.
+    // For screen readers: each box is named by its label, the instructions by
+    // what they are.
+    Label2->setBuddy(Text2);
+    Label1->setBuddy(Text3);
+    Text1->setAccessibleName(QStringLiteral("Instructions"));
+
+    // The status box shows a record whole, however long (a line edit's default
+    // cuts at 32,767 characters).
+    Text3->setMaxLength(std::numeric_limits<int>::max());
+
+    // The instructions: their own colour on a white ground of their own, which
+    // keeps them readable (5.3:1) under a dark desktop theme too; no scroll
+    // bars; the text as it stands.
     QPalette instructionsPalette = Text1->palette();
     instructionsPalette.setColor(QPalette::Text, QColor(192, 0, 192));
+    instructionsPalette.setColor(QPalette::Base, Qt::white);
     Text1->setPalette(instructionsPalette);
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -129,7 +153,7 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     int number = 0;
     for (QRadioButton* option : {Option1, Option2, Option3, Option4}) {
         option->installEventFilter(this);
-        option->setToolTip(portToolTip(++number));
+        describePort(option, ++number);
     }
 
     if (!FileNameIO)
@@ -166,8 +190,16 @@ void Form1::Form_Load() {
 
 QString Form1::portToolTip(int number) const {
     const QString device = Comm1->deviceFor(number);
-    return device.isEmpty() ? QStringLiteral("No COM%1 on this machine").arg(number)
-                            : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
+    return device.isEmpty()
+               ? QStringLiteral("No COM%1 on this machine").arg(number) + Comm1->missingPortNote()
+               : QStringLiteral("COM%1 opens %2").arg(number).arg(device);
+}
+
+void Form1::describePort(QRadioButton* option, int number) {
+    // The same words for the eye (tooltip) and for screen readers.
+    const QString text = portToolTip(number);
+    option->setToolTip(plainToolTip(text));
+    option->setAccessibleDescription(text);
 }
 
 void Form1::attach(CaptureRun& capture) {
@@ -204,10 +236,14 @@ void Form1::Command4_Click() {
 }
 
 void Form1::Command1_Click() {
+    // The focus goes to the status box first: greying Start out would hand it to
+    // the next enabled button, Exit or Abort, where one Space ends the capture.
+    Text3->setFocus(Qt::OtherFocusReason);
     // No second Start while one runs: the button waits until the capture ends.
     Command1->setEnabled(false);
     const Outcome outcome = capture_->start();
     Command1->setEnabled(true);
+    Text3->setToolTip(QString()); // the capture has ended, whichever way
     showPendingStatus();
     if (outcome)
         failurePath(*outcome);
@@ -273,6 +309,14 @@ void Form1::showPendingStatus() {
 
 void Form1::setAbortEnabled(bool enabled) {
     Command3->setEnabled(enabled);
+    // Start enables Abort once the file and the port are open: from then until
+    // Start returns, the status box's tooltip says what is being captured.
+    if (enabled)
+        Text3->setToolTip(plainToolTip(
+            QStringLiteral("Capturing from COM%1 (%2) into %3")
+                .arg(settings_.PortNumber)
+                .arg(Comm1->deviceFor(settings_.PortNumber),
+                     QFileInfo(withHomeFolder(settings_.CaptureFileName)).absoluteFilePath())));
 }
 
 void Form1::beep() {
@@ -306,12 +350,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
                 return true;
     }
 
-    // A port can come or go (a USB adapter): look it up again when the tip shows.
-    if (event->type() == QEvent::ToolTip) {
+    // A port can come or go (a USB adapter): look it up again when the tip shows
+    // or the option takes the focus (where a screen reader reads it).
+    if (event->type() == QEvent::ToolTip || event->type() == QEvent::FocusIn) {
         const QList<QObject*> options{Option1, Option2, Option3, Option4};
         const qsizetype index = options.indexOf(watched);
         if (index >= 0)
-            static_cast<QWidget*>(watched)->setToolTip(portToolTip(int(index) + 1));
+            describePort(static_cast<QRadioButton*>(watched), int(index) + 1);
     }
     return QWidget::eventFilter(watched, event);
 }

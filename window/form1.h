@@ -96,6 +96,8 @@ private:
     // The one failure path: the message, then the end with a non-zero status.
     void failurePath(const Failure& failure);
     QString portToolTip(int number) const;
+    // Sets the option's tooltip and accessible description to what COM n opens now.
+    void describePort(QRadioButton* option, int number);
     void showPendingStatus();
 
     UploadSettings& settings_;

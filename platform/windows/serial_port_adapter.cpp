@@ -7,6 +7,7 @@
 
 #include <QWinEventNotifier>
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -41,13 +42,59 @@ public:
     HANDLE handle() const { return handle_; }
     bool eventsCreated() const { return event_ && writeEvent_; }
 
-    // Begins reading; from then on each completed read wakes the event loop.
-    // Returns 0 or the system's error.
-    DWORD startReading() {
+    // Begins reading; from then on each completed read wakes the event loop
+    // and, as an event of its own, calls `announce`. Returns 0 or the system's
+    // error.
+    DWORD startReading(std::function<void()> announce) {
+        announce_ = std::move(announce);
         notifier_ = std::make_unique<QWinEventNotifier>(event_);
         QObject::connect(notifier_.get(), &QWinEventNotifier::activated, notifier_.get(),
                          [this] { readCompleted(); });
         return issueRead();
+    }
+
+    // Takes in at once what the line has sent: the read in flight, ended early,
+    // and whatever the system holds besides. Then reads on as before.
+    void collect() {
+        if (reading_) {
+            DWORD count = 0;
+            if (!::GetOverlappedResult(handle_, &read_, &count, FALSE) &&
+                ::GetLastError() == ERROR_IO_INCOMPLETE) {
+                ::CancelIoEx(handle_, &read_);
+                ::GetOverlappedResult(handle_, &read_, &count, TRUE);
+            }
+            reading_ = false;
+            received.append(buffer_, qsizetype(count));
+        }
+        if (error)
+            return;
+        COMMTIMEOUTS now{};
+        now.ReadIntervalTimeout = MAXDWORD; // return at once with what is there
+        if (::SetCommTimeouts(handle_, &now)) {
+            for (DWORD count = 1; count > 0;) {
+                OVERLAPPED drain{};
+                drain.hEvent = event_;
+                count = 0;
+                if ((!::ReadFile(handle_, buffer_, sizeof buffer_, nullptr, &drain) &&
+                     ::GetLastError() != ERROR_IO_PENDING) ||
+                    !::GetOverlappedResult(handle_, &drain, &count, TRUE))
+                    break;
+                received.append(buffer_, qsizetype(count));
+            }
+        }
+        if (const DWORD reason = setTimeouts(handle_))
+            stop(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(reason)));
+        else if (const DWORD reason = issueRead())
+            stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
+    }
+
+    // Reads wait for their first byte and end 20 ms after the last; writes give
+    // up after two seconds. 0 or the system's error.
+    static DWORD setTimeouts(HANDLE handle) {
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = 20;
+        timeouts.WriteTotalTimeoutConstant = 2000;
+        return ::SetCommTimeouts(handle, &timeouts) ? 0 : ::GetLastError();
     }
 
     QByteArray received;
@@ -104,14 +151,22 @@ private:
         received.append(buffer_, qsizetype(count));
         if (const DWORD reason = issueRead())
             stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
+        announce();
     }
 
     void stop(const QString& reason) {
         if (!error)
             error = reason;
-        // No more wake-ups: the failure is taken at the next poll, which this
-        // activation has already woken.
-        notifier_->setEnabled(false);
+        // No more wake-ups from a read; the failure is announced like bytes.
+        if (notifier_)
+            notifier_->setEnabled(false);
+        announce();
+    }
+
+    void announce() {
+        // Queued: the handler may close the port, and so end this object.
+        if (announce_ && notifier_)
+            QMetaObject::invokeMethod(notifier_.get(), announce_, Qt::QueuedConnection);
     }
 
     HANDLE handle_;
@@ -121,6 +176,7 @@ private:
     bool reading_ = false;
     char buffer_[4096];
     std::unique_ptr<QWinEventNotifier> notifier_;
+    std::function<void()> announce_;
 };
 
 namespace {
@@ -263,22 +319,34 @@ void SerialPortAdapter::setPortOpen(bool open) {
     if (!port->eventsCreated())
         fail(QStringLiteral("cannot open: %1").arg(systemErrorText(::GetLastError())));
 
-    // The line first; then each read waits for its first byte and ends 20 ms
-    // after the last; writes give up after two seconds.
     if (const DWORD error = applyLine(handle, line_))
         fail(QStringLiteral("cannot set the line: %1").arg(systemErrorText(error)));
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 20;
-    timeouts.WriteTotalTimeoutConstant = 2000;
-    if (!::SetCommTimeouts(handle, &timeouts))
-        fail(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(::GetLastError())));
+    if (const DWORD error = OpenPort::setTimeouts(handle))
+        fail(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(error)));
 
     // Drop whatever arrived before this moment, then start listening.
     if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR))
         fail(QStringLiteral("cannot clear the input: %1").arg(systemErrorText(::GetLastError())));
-    if (const DWORD error = port->startReading())
+    if (const DWORD error = port->startReading([this] {
+            if (onReceive_)
+                onReceive_();
+        }))
         fail(QStringLiteral("cannot read: %1").arg(systemErrorText(error)));
     open_ = std::move(port);
+}
+
+void SerialPortAdapter::collectReceived() {
+    if (open_)
+        open_->collect();
+}
+
+void SerialPortAdapter::setReceiveHandler(std::function<void()> handler) {
+    onReceive_ = std::move(handler);
+}
+
+QString SerialPortAdapter::missingPortNote() const {
+    // Windows lists every port to every user: nothing is hidden.
+    return QString();
 }
 
 bool SerialPortAdapter::portOpen() const {
@@ -296,14 +364,17 @@ void SerialPortAdapter::throwPendingError() {
 qint64 SerialPortAdapter::inBufferCount() {
     if (!open_)
         fail(QStringLiteral("not open"));
-    throwPendingError();
+    // An error counts only once everything read before it has been taken.
+    if (open_->received.isEmpty())
+        throwPendingError();
     return open_->received.size();
 }
 
 QByteArray SerialPortAdapter::input() {
     if (!open_)
         fail(QStringLiteral("not open"));
-    throwPendingError();
+    if (open_->received.isEmpty())
+        throwPendingError();
     if (inputLen_ == 0 || open_->received.size() <= inputLen_)
         return std::exchange(open_->received, QByteArray());
     const QByteArray head = open_->received.left(inputLen_);

@@ -4,6 +4,7 @@
 #include "port_mapping.h"
 #include "serial_port.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,11 +26,16 @@ public:
     void setPortOpen(bool open) override;
     bool portOpen() const override;
     qint64 inBufferCount() override;
+    void collectReceived() override;
     QByteArray input() override;
     void setOutput(const QByteArray& bytes) override;
+    void setReceiveHandler(std::function<void()> handler) override;
 
     // What the system says COM n is (such as \Device\Serial0), or an empty string.
     QString deviceFor(int number) const;
+    // What to add where COM n is missing; nothing on Windows, which shows every
+    // port to every user.
+    QString missingPortNote() const;
 
 private:
     class OpenPort;
@@ -43,6 +49,7 @@ private:
     QString device_;
     LineSettings line_;
     qint16 inputLen_ = 0;
+    std::function<void()> onReceive_;
     std::unique_ptr<OpenPort> open_; // only while the port is open
 };
 

@@ -19,7 +19,8 @@ HANDLE handleOf(qintptr handle) {
 // On Windows the file is written through the Win32 API: bytes pass unchanged
 // (no text mode turning LF into CR LF), the name is used in full Unicode, and
 // while the capture runs no other program may write to, rename or delete the
-// file (reading it is allowed).
+// file (reading it is allowed). Since it cannot be deleted while open, it
+// needs no check that it still has a name.
 
 SystemCaptureFile::~SystemCaptureFile() {
     if (handle_ >= 0)
@@ -43,11 +44,16 @@ void SystemCaptureFile::open(const QString& name) {
     if (name.contains(QChar(0)))
         fail("Cannot create", QStringLiteral("the name contains a NUL character"));
 
+    // Created, or emptied if it exists, only when nobody else writes to it: one
+    // capture per file. Others may read it meanwhile, but neither write to it
+    // nor rename or delete it.
     const HANDLE file =
         ::CreateFileW(reinterpret_cast<const wchar_t*>(name.utf16()), GENERIC_WRITE,
                       FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         failWithErrno("Cannot create", int(::GetLastError()));
+    regular_ = ::GetFileType(file) == FILE_TYPE_DISK;
+    whole_ = 0;
     handle_ = reinterpret_cast<qintptr>(file);
 }
 
@@ -56,28 +62,28 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         fail("Cannot write to", QStringLiteral("it is not open"));
     const HANDLE file = handleOf(handle_);
 
-    // Where the file ends now: a write that fails is undone back to here, so
-    // the file never ends in part of a line.
-    LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(file, LARGE_INTEGER{}, &start, FILE_CURRENT))
-        failWithErrno("Cannot write to", int(::GetLastError()));
-
     const char* p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
         const DWORD chunk = DWORD(std::min<qsizetype>(left, 1 << 30));
         DWORD written = 0;
         if (!::WriteFile(file, p, chunk, &written, nullptr) || written == 0) {
-            const DWORD error = written == 0 && ::GetLastError() == ERROR_SUCCESS
-                                    ? DWORD(ERROR_WRITE_FAULT)
-                                    : ::GetLastError();
-            if (::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
-                ::SetEndOfFile(file);
-            failWithErrno("Cannot write to", int(error));
+            const DWORD error =
+                ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : DWORD(ERROR_WRITE_FAULT);
+            const QString reason = systemErrorText(error);
+            // Take back what got in of these lines, so the file ends in a whole line.
+            LARGE_INTEGER end{};
+            end.QuadPart = whole_;
+            if (regular_ && p != bytes.data() &&
+                (!::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
+                fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
+                                            .arg(reason, systemErrorText(::GetLastError())));
+            fail("Cannot write to", reason);
         }
         p += written;
-        left -= written;
+        left -= qsizetype(written);
     }
+    whole_ += bytes.size();
 }
 
 void SystemCaptureFile::close() {

@@ -23,6 +23,11 @@ PseudoTerminal::PseudoTerminal() {
     ::tcgetattr(slave_, &tio);
     ::cfmakeraw(&tio);
     ::tcsetattr(slave_, TCSANOW, &tio);
+
+    // The program under test must be the line's only user, as it would be on a
+    // real port: this side keeps only the master.
+    ::close(slave_);
+    slave_ = -1;
 }
 
 PseudoTerminal::~PseudoTerminal() {

@@ -1,0 +1,81 @@
+#include "port_holders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace talvern {
+
+namespace {
+
+// "NAME (process PID)": the program's file name, or the kernel's short name.
+QString describeProcess(qint64 pid) {
+    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
+    QString name = QFileInfo(QFile::symLinkTarget(proc + QStringLiteral("exe"))).fileName();
+    if (name.isEmpty()) {
+        QFile comm(proc + QStringLiteral("comm"));
+        if (comm.open(QIODevice::ReadOnly))
+            name = QString::fromLocal8Bit(comm.readAll().trimmed());
+    }
+    if (name.isEmpty())
+        name = QStringLiteral("a program");
+    return QStringLiteral("%1 (process %2)").arg(name).arg(pid);
+}
+
+bool isRunning(qint64 pid) {
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+}
+
+} // namespace
+
+QString otherProcessWithDeviceOpen(const QString& device) {
+    struct stat target {};
+    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
+        return QString();
+
+    // Each process's open files are links in /proc/PID/fd; stat follows them to
+    // the device. Other users' processes cannot be looked into: they stay unseen.
+    const qint64 self = ::getpid();
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : processes) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric || pid == self)
+            continue;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        const QStringList open = QDir(fds).entryList(QDir::Files | QDir::System);
+        for (const QString& fd : open) {
+            struct stat info {};
+            const QByteArray link = QFile::encodeName(fds + QLatin1Char('/') + fd);
+            if (::stat(link.constData(), &info) == 0 && S_ISCHR(info.st_mode) &&
+                info.st_rdev == target.st_rdev)
+                return describeProcess(pid);
+        }
+    }
+    return QString();
+}
+
+QString lockFileHolder(const QString& device) {
+    // /dev/ttyS0 locks as LCK..ttyS0, /dev/pts/3 as LCK..pts_3. The first line
+    // of the file is the holder's process number.
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder : {"/var/lock", "/run/lock", "/var/spool/locks", "/tmp"}) {
+        QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1StringView(folder), name));
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        const qint64 pid = lock.readLine().trimmed().toLongLong();
+        if (isRunning(pid))
+            return describeProcess(pid);
+    }
+    return QString();
+}
+
+} // namespace talvern
