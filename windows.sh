@@ -25,10 +25,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVERN_WERROR=ON \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DGTest_DIR="$googletest/lib/cmake/GTest" \
     -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
-nice -n 10 cmake --build "$build" --parallel 2
+nice -n 10 cmake --build "$build" --parallel 2 --target talvern capture_tests_windows
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-scripts/windows/deploy.sh "$build/window/talvern.exe" "$qt" "$build/deploy"
+scripts/windows/deploy.sh "$build/talvern.exe" "$qt" "$build/deploy"
 installer=$PWD/$build/talvern-$version-setup.exe
 makensis -V2 -DVERSION="$version" -DSOURCE="$PWD/$build/deploy" -DOUTFILE="$installer" \
     scripts/windows/talvern.nsi

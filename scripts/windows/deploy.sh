@@ -24,8 +24,9 @@ locate() {
     local dir file
     for dir in "${search[@]}"; do
         file=$(find "$dir" -maxdepth 1 -iname "$1" -print -quit 2>/dev/null)
-        [ -n "$file" ] && { echo "$file"; return; }
+        [ -n "$file" ] && { echo "$file"; return 0; }
     done
+    return 0
 }
 
 declare -A seen=()

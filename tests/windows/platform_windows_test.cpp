@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
@@ -38,9 +39,9 @@ HWND plainWindow() {
 // Handles events until none is left waiting.
 void handleEvents() {
     const QDeadlineTimer deadline(2000);
-    while (QCoreApplication::processEvents(QEventLoop::AllEvents) && !deadline.hasExpired()) {
+    while (QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents) &&
+           !deadline.hasExpired()) {
     }
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
 } // namespace
