@@ -23,7 +23,8 @@ LRESULT CALLBACK plainWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A top-level window of this thread, as the session's end reaches each of them.
+// A window of this thread, as the session's end reaches each of the program's
+// windows. Message-only, so that it needs no display.
 HWND plainWindow() {
     static const ATOM windowClass = [] {
         WNDCLASSW description{};
@@ -32,8 +33,8 @@ HWND plainWindow() {
         description.lpszClassName = L"TalvernTestWindow";
         return ::RegisterClassW(&description);
     }();
-    return ::CreateWindowW(reinterpret_cast<LPCWSTR>(quintptr(windowClass)), L"test", WS_OVERLAPPED,
-                           0, 0, 10, 10, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    return ::CreateWindowW(reinterpret_cast<LPCWSTR>(quintptr(windowClass)), L"test", 0, 0, 0, 0, 0,
+                           HWND_MESSAGE, nullptr, ::GetModuleHandleW(nullptr), nullptr);
 }
 
 // Handles events until none is left waiting.

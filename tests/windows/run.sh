@@ -18,6 +18,7 @@ cleanup() {
 trap cleanup EXIT
 
 # A new prefix, with a server of its own whose output goes nowhere.
+mkdir -p "$WINEPREFIX"
 wineserver --persistent >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
 
