@@ -7,6 +7,7 @@
 
 #include <QWinEventNotifier>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -68,23 +69,21 @@ public:
         }
         if (error)
             return;
-        COMMTIMEOUTS now{};
-        now.ReadIntervalTimeout = MAXDWORD; // return at once with what is there
-        if (::SetCommTimeouts(handle_, &now)) {
-            for (DWORD count = 1; count > 0;) {
-                OVERLAPPED drain{};
-                drain.hEvent = event_;
-                count = 0;
-                if ((!::ReadFile(handle_, buffer_, sizeof buffer_, nullptr, &drain) &&
-                     ::GetLastError() != ERROR_IO_PENDING) ||
-                    !::GetOverlappedResult(handle_, &drain, &count, TRUE))
-                    break;
-                received.append(buffer_, qsizetype(count));
-            }
+        // What the system holds besides: exactly that much, so no read waits;
+        // a line that never pauses is read a bounded number of times.
+        DWORD waiting = queued();
+        for (int reads = 0; reads < 16 && waiting > 0; ++reads, waiting = queued()) {
+            OVERLAPPED drain{};
+            drain.hEvent = event_;
+            DWORD count = 0;
+            if ((!::ReadFile(handle_, buffer_, std::min<DWORD>(waiting, sizeof buffer_), nullptr,
+                             &drain) &&
+                 ::GetLastError() != ERROR_IO_PENDING) ||
+                !finish(drain, count) || count == 0)
+                break;
+            received.append(buffer_, qsizetype(count));
         }
-        if (const DWORD reason = setTimeouts(handle_))
-            stop(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(reason)));
-        else if (const DWORD reason = issueRead())
+        if (const DWORD reason = issueRead())
             stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
     }
 
@@ -115,6 +114,20 @@ public:
     }
 
 private:
+    // Bytes the system has received for the port and nobody has read.
+    DWORD queued() const {
+        DWORD errors = 0;
+        COMSTAT status{};
+        return ::ClearCommError(handle_, &errors, &status) ? status.cbInQue : 0;
+    }
+
+    // Waits a moment for a read of bytes already there; gives it up after that.
+    bool finish(OVERLAPPED& read, DWORD& count) {
+        if (::WaitForSingleObject(read.hEvent, 1000) != WAIT_OBJECT_0)
+            ::CancelIoEx(handle_, &read);
+        return ::GetOverlappedResult(handle_, &read, &count, TRUE) != FALSE;
+    }
+
     DWORD issueRead() {
         read_ = OVERLAPPED{};
         read_.hEvent = event_; // ReadFile resets it
