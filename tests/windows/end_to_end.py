@@ -231,6 +231,28 @@ def start_capture(program, line, target):
              lambda: line.held_by_program() and line.waiting() == 0, 30)
 
 
+def missing_port(programs):
+    missing = os.path.join(WORK, "missing-port.txt")
+    program = Program("missing-port")
+    programs.append(program)
+    program.type_into(FILE_NAME_BOX, windows_path(missing))
+    program.click(COM2)
+    program.click(START)
+    box = wait_for("the failure message box",
+                   lambda: len(program.windows()) > 1 and program.windows(), 30)
+    message = next(w for w in box if w != program.window)
+    xdotool("windowfocus", "--sync", message)
+    # A Windows message box copies its text with Ctrl+C.
+    xdotool("key", "--clearmodifiers", "ctrl+c")
+    text = run("xclip", "-o", "-selection", "clipboard", timeout=10, check_status=False)
+    check("Serial port COM2: no such port" in text,
+          f"the message names the missing port: {text.strip()!r}")
+    xdotool("key", "--clearmodifiers", "Return")
+    status = program.wait_end()
+    check(status != 0, f"a missing port ends with a non-zero status (got {status})")
+    check(read_file(missing) == b"", "the file was created before the port failed")
+
+
 def main():
     os.makedirs(WORK, exist_ok=True)
     display = Display()
@@ -284,25 +306,13 @@ def main():
         check(not line.held_by_program(), "Exit releases the port")
 
         # A port the system does not have: the failure message, a non-zero status.
-        missing = os.path.join(WORK, "missing-port.txt")
-        program = Program("missing-port")
-        programs.append(program)
-        program.type_into(FILE_NAME_BOX, windows_path(missing))
-        program.click(COM2)
-        program.click(START)
-        box = wait_for("the failure message box",
-                       lambda: len(program.windows()) > 1 and program.windows(), 30)
-        message = next(w for w in box if w != program.window)
-        xdotool("windowfocus", "--sync", message)
-        # A Windows message box copies its text with Ctrl+C.
-        xdotool("key", "--clearmodifiers", "ctrl+c")
-        text = run("xclip", "-o", "-selection", "clipboard", timeout=10, check_status=False)
-        check("Serial port COM2: no such port" in text,
-              f"the message names the missing port: {text.strip()!r}")
-        xdotool("key", "--clearmodifiers", "Return")
-        status = program.wait_end()
-        check(status != 0, f"a missing port ends with a non-zero status (got {status})")
-        check(read_file(missing) == b"", "the file was created before the port failed")
+        # Wine makes each serial device of the machine a COM port; where they
+        # could not be hidden (windows.sh needs root for that), COM2 may exist.
+        com2 = os.path.join(PREFIX, "dosdevices", "com2")
+        if os.path.lexists(com2):
+            log(f"SKIP the missing-port case: Wine made {os.readlink(com2)} COM2 here")
+        else:
+            missing_port(programs)
 
         # The session ends (log-off, shutdown) mid-capture: every record stays.
         ending = os.path.join(WORK, "session-end.txt")
