@@ -54,6 +54,8 @@ trap 'rm -rf "$work"' EXIT
 # the same upstream version.
 downloads=$TALVERN_WINDOWS_CACHE/qt-source
 mkdir -p "$downloads"
+# apt fetches as its own user where it may write.
+[ "$(id -u)" -eq 0 ] && id _apt >/dev/null 2>&1 && chown _apt "$downloads"
 (
     cd "$downloads"
     if ! ls qt6-base_*.orig.tar.xz >/dev/null 2>&1; then
