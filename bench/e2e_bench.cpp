@@ -1,9 +1,12 @@
 // The program end to end: the real window (through the test harness, headless)
-// capturing from a pseudo-terminal. Prints one table row per figure:
-//   idle cost, record latency, throughput against a plain `cat`, peak memory.
+// capturing from a pseudo-terminal, side by side with `cat` reading a line of
+// its own in the same run. Each figure is the median of several runs, with the
+// lowest and highest beside it. Prints one Markdown table row per figure:
+//   the CPU cost of steady feeds (idle, 9600 baud, 1 MB/s), flood throughput for
+//   records of 1 to 4096 bytes, the latency from a CR to its line in the file,
+//   and peak memory.
 //
-//   bench_e2e [idle-seconds] [megabytes]
-#include "support/file_contents.h"
+//   bench_e2e [runs] [seconds-per-steady-run] [megabytes-per-flood] [steady|flood|latency]
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -12,11 +15,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <poll.h>
 #include <random>
 #include <sys/inotify.h>
@@ -54,10 +58,44 @@ double peakMiB(qint64 pid) {
     return -1;
 }
 
-void row(const char* measure, const QString& value, const char* target) {
-    std::printf("| %-44s | %-30s | %-24s |\n", measure, qPrintable(value), target);
+qint64 fileSize(const QString& path) {
+    return QFileInfo(path).size();
+}
+
+// Waits until the file holds at least `size` bytes; false after `seconds`.
+bool waitForSize(const QString& path, qint64 size, double seconds) {
+    const Clock::time_point start = Clock::now();
+    while (fileSize(path) < size) {
+        if (secondsSince(start) > seconds)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return true;
+}
+
+// "median (lowest–highest)" of the runs; "failed" when a run failed (NaN).
+QString spread(std::vector<double> runs, int decimals, const QString& unit = {}) {
+    if (runs.empty() ||
+        std::any_of(runs.begin(), runs.end(), [](double v) { return std::isnan(v); }))
+        return QStringLiteral("failed");
+    std::sort(runs.begin(), runs.end());
+    const double median = runs.size() % 2 ? runs[runs.size() / 2]
+                                          : (runs[runs.size() / 2 - 1] + runs[runs.size() / 2]) / 2;
+    return QStringLiteral("%1%2 (%3-%4)")
+        .arg(median, 0, 'f', decimals)
+        .arg(unit)
+        .arg(runs.front(), 0, 'f', decimals)
+        .arg(runs.back(), 0, 'f', decimals);
+}
+
+void row(const QString& measure, const QString& program, const QString& cat,
+         const QString& target) {
+    std::printf("| %-54s | %-28s | %-26s | %-18s |\n", qPrintable(measure), qPrintable(program),
+                qPrintable(cat), qPrintable(target));
     std::fflush(stdout);
 }
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // A capture running in the real program on its own line.
 struct Capture {
@@ -70,38 +108,191 @@ struct Capture {
         program.send("click Command2");
         program.waitForExit();
     }
+    qint64 pid() { return program.process.processId(); }
     PseudoTerminal line;
     HarnessProcess program;
     QString path;
     bool ok = false;
 };
 
-void idleCost(const QString& folder, int seconds) {
-    Capture capture(folder + "/idle.txt");
-    if (!capture.ok)
-        return row("idle cost", "capture did not start", "");
-    const qint64 pid = capture.program.process.processId();
-    const double cpuBefore = cpuSeconds(pid);
-    const Clock::time_point start = Clock::now();
-    for (int n = 0; n < seconds; ++n) {
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(500 + 1000 * n));
-        capture.line.send(QByteArray::number(n) + " 12.5 mg\r");
+// `cat` copying its own line to a file.
+struct Cat {
+    explicit Cat(const QString& file)
+        : path(file) {
+        process.setStandardInputFile(line.slavePath());
+        process.setStandardOutputFile(path);
+        process.start("cat");
+        ok = process.waitForStarted();
     }
-    std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
-    const double share = 100.0 * (cpuSeconds(pid) - cpuBefore) / secondsSince(start);
-    row("idle cost (1 record/s)",
-        QStringLiteral("%1 % of one core over %2 s").arg(share, 0, 'f', 3).arg(seconds),
-        "< 1 % (busy loop: 100 %)");
+    ~Cat() {
+        process.kill();
+        process.waitForFinished();
+    }
+    qint64 pid() { return process.processId(); }
+    PseudoTerminal line;
+    QProcess process;
+    QString path;
+    bool ok = false;
+};
+
+// `count` records of `size` bytes each, the CR included (1 byte: a bare CR);
+// `file` gets the lines the capture file must hold.
+QByteArray records(qsizetype size, qsizetype count, QByteArray* file = nullptr) {
+    QByteArray stream;
+    stream.reserve(size * count);
+    if (file)
+        file->reserve(stream.capacity() + 2 * count);
+    QByteArray text;
+    for (qsizetype n = 0; n < count; ++n) {
+        text = (QByteArray::number(n).rightJustified(9, '0') + " 12.5 mg ok")
+                   .leftJustified(size - 1, '.', true);
+        stream += text;
+        stream += '\r';
+        if (file) {
+            *file += text;
+            *file += "\r\n";
+        }
+    }
+    return stream;
 }
 
-void latency(const QString& folder) {
+// CPU share of one core, in per cent, of the program and of `cat` while the same
+// writes arrive on their lines at a steady pace: `perWrite` records of `size`
+// bytes, each record with a text of its own, every `period`.
+std::pair<double, double> steadyCost(const QString& folder, qsizetype size, qsizetype perWrite,
+                                     std::chrono::microseconds period, double seconds) {
+    Capture capture(folder + "/steady.txt");
+    Cat cat(folder + "/steady-cat.txt");
+    if (!capture.ok || !cat.ok)
+        return {kNaN, kNaN};
+    const qint64 writes = qint64(seconds * 1e6 / double(period.count()));
+    const QByteArray stream = records(size, writes * perWrite);
+    const qsizetype chunkBytes = size * perWrite;
+    const double programBefore = cpuSeconds(capture.pid());
+    const double catBefore = cpuSeconds(cat.pid());
+    const Clock::time_point start = Clock::now();
+    for (qint64 n = 0; n < writes; ++n) {
+        std::this_thread::sleep_until(start + period / 2 + n * period);
+        // Take turns at being first, so neither always wakes first.
+        PseudoTerminal& first = n % 2 ? capture.line : cat.line;
+        PseudoTerminal& second = n % 2 ? cat.line : capture.line;
+        const QByteArray chunk = stream.mid(n * chunkBytes, chunkBytes);
+        first.send(chunk);
+        second.send(chunk);
+    }
+    std::this_thread::sleep_until(start + writes * period);
+    const double elapsed = secondsSince(start);
+    const double program = 100.0 * (cpuSeconds(capture.pid()) - programBefore) / elapsed;
+    const double plain = 100.0 * (cpuSeconds(cat.pid()) - catBefore) / elapsed;
+    // Every record must have reached the file, each CR grown into CR LF.
+    const qint64 lines = stream.size() + writes * perWrite;
+    if (!waitForSize(capture.path, lines, 10) || !waitForSize(cat.path, stream.size(), 10))
+        return {kNaN, kNaN};
+    return {program, plain};
+}
+
+void steadyRows(const QString& folder, int runs, double seconds) {
+    struct Feed {
+        const char* measure;
+        qsizetype size;
+        qsizetype perWrite;
+        std::chrono::microseconds period;
+        double seconds;
+        const char* target;
+    };
+    const Feed feeds[] = {
+        {"CPU, idle: one 10-byte record a second", 10, 1, std::chrono::seconds(1),
+         std::max(seconds, 10.0), "< 0.5 %"},
+        {"CPU, 960 bytes/s: one 10-byte record per write", 10, 1, std::chrono::microseconds(10417),
+         seconds, "<= 1 %, <= 3x cat"},
+        {"CPU, 1 MB/s: 32-byte records, 1 KiB writes", 32, 32, std::chrono::microseconds(1024),
+         seconds, "<= 4 %"},
+    };
+    for (const Feed& feed : feeds) {
+        std::vector<double> program, plain;
+        for (int run = 0; run < runs; ++run) {
+            const auto [ours, cat] =
+                steadyCost(folder, feed.size, feed.perWrite, feed.period, feed.seconds);
+            program.push_back(ours);
+            plain.push_back(cat);
+        }
+        row(QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds),
+            spread(program, 2, " %"), spread(plain, 2, " %"), feed.target);
+    }
+}
+
+// Input bytes per second, in MB/s, of the program and `cat` taking `stream` as
+// fast as their lines do; `peak` gets the program's peak memory.
+std::pair<double, double> flood(const QString& folder, const QByteArray& stream,
+                                const QByteArray& expected, double* peak) {
+    const auto send = [&](PseudoTerminal& line) {
+        for (qsizetype at = 0; at < stream.size(); at += 65536)
+            line.send(stream.mid(at, 65536));
+    };
+    const double mb = double(stream.size()) / 1e6;
+    double ours = kNaN;
+    {
+        Capture capture(folder + "/flood.txt");
+        if (!capture.ok)
+            return {kNaN, kNaN};
+        const Clock::time_point start = Clock::now();
+        std::thread instrument([&] { send(capture.line); });
+        const bool complete = waitForSize(capture.path, expected.size(), 300);
+        const double seconds = secondsSince(start);
+        instrument.join();
+        *peak = peakMiB(capture.pid());
+        QFile file(capture.path);
+        if (complete && file.open(QIODevice::ReadOnly) && file.readAll() == expected)
+            ours = mb / seconds;
+    }
+    double plain = kNaN;
+    {
+        Cat cat(folder + "/flood-cat.txt");
+        if (!cat.ok)
+            return {ours, kNaN};
+        const Clock::time_point start = Clock::now();
+        std::thread instrument([&] { send(cat.line); });
+        const bool complete = waitForSize(cat.path, stream.size(), 300);
+        const double seconds = secondsSince(start);
+        instrument.join();
+        if (complete)
+            plain = mb / seconds;
+    }
+    return {ours, plain};
+}
+
+void floodRows(const QString& folder, int runs, int megabytes) {
+    std::vector<double> peaks;
+    for (const qsizetype size : {1, 8, 32, 256, 4096}) {
+        QByteArray expected;
+        const QByteArray stream = records(size, megabytes * qsizetype(1000000) / size, &expected);
+        std::vector<double> program, plain, share;
+        for (int run = 0; run < runs; ++run) {
+            double peak = kNaN;
+            const auto [ours, cat] = flood(folder, stream, expected, &peak);
+            program.push_back(ours);
+            plain.push_back(cat);
+            share.push_back(100.0 * ours / cat);
+            peaks.push_back(peak);
+        }
+        row(QStringLiteral("flood, %1-byte records (%2 MB, byte-exact)").arg(size).arg(megabytes),
+            spread(program, 1, " MB/s"), spread(plain, 1, " MB/s"), ">= 60 % of cat");
+        row(QStringLiteral("flood, %1-byte records: share of cat").arg(size),
+            spread(share, 0, " %"), "", ">= 60 %");
+    }
+    row("peak resident memory during the floods", spread(peaks, 1, " MiB"), "", "");
+}
+
+// Milliseconds from writing a record's CR at the line to its line being in the
+// file (inotify), for 1,000 records at random intervals: p50 and p99.
+std::pair<double, double> latency(const QString& folder, unsigned seed) {
     Capture capture(folder + "/latency.txt");
     if (!capture.ok)
-        return row("latency", "capture did not start", "");
+        return {kNaN, kNaN};
     const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     inotify_add_watch(watch, QFile::encodeName(capture.path).constData(), IN_MODIFY);
 
-    std::mt19937 random(3);
+    std::mt19937 random(seed);
     std::uniform_int_distribution<int> pause(200, 3000); // microseconds
     std::vector<double> ms;
     char events[4096];
@@ -118,98 +309,36 @@ void latency(const QString& folder) {
     }
     ::close(watch);
     if (ms.size() < 1000)
-        return row("latency", QStringLiteral("lost after %1 records").arg(ms.size()), "");
+        return {kNaN, kNaN};
     std::sort(ms.begin(), ms.end());
-    row("latency, CR at the line to line in file",
-        QStringLiteral("p50 %1 ms, p99 %2 ms").arg(ms[500], 0, 'f', 3).arg(ms[990], 0, 'f', 3),
-        "p99 < 2 ms");
+    return {ms[500], ms[990]};
 }
 
-QByteArray records(qint64 megabytes, QByteArray* file) {
-    QByteArray stream;
-    stream.reserve(megabytes * 1000 * 1000);
-    file->reserve(stream.capacity() + stream.capacity() / 32 + 64);
-    for (int n = 0; stream.size() < megabytes * 1000 * 1000; ++n) {
-        const QByteArray record =
-            QByteArray::number(n).rightJustified(9, '0') + " 12.5 mg ok balance A17 fine";
-        stream += record.left(31) + '\r';
-        *file += record.left(31) + "\r\n";
+void latencyRows(const QString& folder, int runs) {
+    std::vector<double> p50, p99;
+    for (int run = 0; run < runs; ++run) {
+        const auto [median, high] = latency(folder, unsigned(3 + run));
+        p50.push_back(median);
+        p99.push_back(high);
     }
-    return stream;
-}
-
-void send(PseudoTerminal& line, const QByteArray& stream) {
-    for (qsizetype at = 0; at < stream.size(); at += 65536)
-        line.send(stream.mid(at, 65536));
-}
-
-void throughput(const QString& folder, int megabytes) {
-    QByteArray expected;
-    const QByteArray stream = records(megabytes, &expected);
-    const double mb = double(stream.size()) / 1e6;
-
-    double ours = 0;
-    double peak = 0;
-    bool exact = false;
-    {
-        Capture capture(folder + "/throughput.txt");
-        if (!capture.ok)
-            return row("throughput", "capture did not start", "");
-        const Clock::time_point start = Clock::now();
-        std::thread instrument([&] { send(capture.line, stream); });
-        const bool complete = waitForSize(capture.path, expected.size(), 300000);
-        const double seconds = secondsSince(start);
-        instrument.join();
-        ours = complete ? mb / seconds : 0;
-        peak = peakMiB(capture.program.process.processId());
-        QFile file(capture.path);
-        exact = file.open(QIODevice::ReadOnly) && file.readAll() == expected;
-    }
-
-    double plain = 0;
-    {
-        PseudoTerminal line;
-        const QString out = folder + "/cat.txt";
-        QProcess cat;
-        cat.setStandardInputFile(line.slavePath());
-        cat.setStandardOutputFile(out);
-        cat.start("cat");
-        cat.waitForStarted();
-        const Clock::time_point start = Clock::now();
-        std::thread instrument([&] { send(line, stream); });
-        const bool complete = waitForSize(out, stream.size(), 300000);
-        const double seconds = secondsSince(start);
-        instrument.join();
-        plain = complete ? mb / seconds : 0;
-        cat.kill();
-        cat.waitForFinished();
-    }
-
-    row("throughput, 32-byte records",
-        QStringLiteral("%1 MB/s, %2 MB, %3")
-            .arg(ours, 0, 'f', 1)
-            .arg(mb, 0, 'f', 0)
-            .arg(exact ? "byte-exact" : "FILE DIFFERS"),
-        ">= cat / 2, >= 0.96 MB/s");
-    row("throughput of cat on the same line", QStringLiteral("%1 MB/s").arg(plain, 0, 'f', 1),
-        "reference");
-    row("share of cat", QStringLiteral("%1 %").arg(plain > 0 ? 100 * ours / plain : 0, 0, 'f', 0),
-        ">= 50 %");
-    row("line rates of 9600 baud (960 bytes/s)",
-        QStringLiteral("%1 x").arg(ours * 1e6 / 960, 0, 'f', 0), ">= 1000 x");
-    row("peak resident memory during throughput", QStringLiteral("%1 MiB").arg(peak, 0, 'f', 1),
-        "");
+    row("latency, CR at the line to line in file: p50", spread(p50, 3, " ms"), "", "");
+    row("latency, CR at the line to line in file: p99", spread(p99, 3, " ms"), "", "p99 < 2 ms");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int idleSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
-    const int megabytes = argc > 2 ? std::max(1, atoi(argv[2])) : 50;
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
+    const double seconds = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
+    const int megabytes = argc > 3 ? std::max(1, atoi(argv[3])) : 20;
+    const QByteArray only = argc > 4 ? QByteArray(argv[4]) : QByteArray();
     QTemporaryDir dir;
-    idleCost(dir.path(), idleSeconds);
-    latency(dir.path());
-    throughput(dir.path(), megabytes);
+    if (only.isEmpty() || only == "steady")
+        steadyRows(dir.path(), runs, seconds);
+    if (only.isEmpty() || only == "flood")
+        floodRows(dir.path(), runs, megabytes);
+    if (only.isEmpty() || only == "latency")
+        latencyRows(dir.path(), runs);
     return 0;
 }

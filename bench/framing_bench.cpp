@@ -1,7 +1,7 @@
-// Framing and writing in process: 16-byte records (15 characters and a CR)
-// arriving in 4 KiB reads, framed and written to a file with the capture's own
-// code; beside it, the same bytes only scanned for CR with memchr and written,
-// as the limit to compare with.
+// Framing and writing in process: records of 1 to 4096 bytes (the characters
+// and a CR; 1 byte is a bare CR) arriving in 4 KiB reads, framed and written to
+// a file with the capture's own code; beside it, the same bytes only scanned for
+// CR with memchr and written, as the limit to compare with.
 #include "record_framer.h"
 #include "system_capture_file.h"
 
@@ -17,14 +17,17 @@
 namespace {
 
 constexpr qsizetype kRead = 4096;
-constexpr qsizetype kRecord = 16;
 // Files are started again after this much, so the disk does not fill up.
 constexpr qsizetype kFileLimit = 256 * 1024 * 1024;
 
-QByteArray reads() {
+// 64 reads' worth of records of `size` bytes each, CR included.
+QByteArray reads(qsizetype size) {
     QByteArray bytes;
     for (int n = 0; bytes.size() < kRead * 64; ++n)
-        bytes += QByteArray::number(n % 100000).rightJustified(8, '0') + " 12.5g" + '\r';
+        bytes += (QByteArray::number(n % 100000).rightJustified(8, '0') + " 12.5g")
+                     .leftJustified(size - 1, '.', true) +
+                 '\r';
+    bytes.truncate(kRead * 64);
     return bytes;
 }
 
@@ -35,8 +38,7 @@ QString scratchFolder() {
 }
 
 void frameAndWrite(benchmark::State& state) {
-    static_assert(kRecord == 16);
-    const QByteArray stream = reads();
+    const QByteArray stream = reads(state.range(0));
     QTemporaryDir dir(scratchFolder() + "/talvern-bench-XXXXXX");
     const QString path = dir.filePath("capture.txt");
     talvern::SystemCaptureFile file;
@@ -64,7 +66,7 @@ void frameAndWrite(benchmark::State& state) {
 }
 
 void memchrAndWrite(benchmark::State& state) {
-    const QByteArray stream = reads();
+    const QByteArray stream = reads(state.range(0));
     QTemporaryDir dir(scratchFolder() + "/talvern-bench-XXXXXX");
     const QByteArray path = QFile::encodeName(dir.filePath("plain.txt"));
     int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -96,6 +98,20 @@ void memchrAndWrite(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(frameAndWrite)->Name("framing: framer + capture file")->MinTime(2.0);
-BENCHMARK(memchrAndWrite)->Name("framing: memchr + write (limit)")->MinTime(2.0);
+BENCHMARK(frameAndWrite)
+    ->Name("framing: framer + capture file")
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(32)
+    ->Arg(256)
+    ->Arg(4096)
+    ->MinTime(0.5);
+BENCHMARK(memchrAndWrite)
+    ->Name("framing: memchr + write (limit)")
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(32)
+    ->Arg(256)
+    ->Arg(4096)
+    ->MinTime(0.5);
 BENCHMARK_MAIN();

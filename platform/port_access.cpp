@@ -40,7 +40,15 @@ QString openFailureReason(QSerialPort::SerialPortError error, const QString& sys
     // port's lock file.
     if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0) {
         const QString holder = lockFileHolder(device);
-        return holder.isEmpty() ? systemReason : QStringLiteral("it is in use by %1").arg(holder);
+        if (!holder.isEmpty())
+            return QStringLiteral("it is in use by %1").arg(holder);
+        // A lock left by a program that has ended, which this user may not remove.
+        const QString lock = lockFilePath(device);
+        if (!lock.isEmpty())
+            return QStringLiteral("%1\n\nIts lock file %2 is left over from a program that "
+                                  "has ended. Remove it:\n    sudo rm %2")
+                .arg(systemReason, lock);
+        return systemReason;
     }
     return permissionAdvice(systemReason, device);
 }

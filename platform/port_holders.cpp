@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -60,22 +61,34 @@ QString otherProcessWithDeviceOpen(const QString& device) {
     return QString();
 }
 
-QString lockFileHolder(const QString& device) {
-    // /dev/ttyS0 locks as LCK..ttyS0, /dev/pts/3 as LCK..pts_3. The first line
-    // of the file is the holder's process number.
+QString lockFilePath(const QString& device) {
+    // /dev/ttyS0 locks as LCK..ttyS0, /dev/pts/3 as LCK..pts_3, in the first
+    // of the usual lock folders that has it.
     QString name = device;
     if (name.startsWith(QLatin1String("/dev/")))
         name.remove(0, 5);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     for (const char* folder : {"/var/lock", "/run/lock", "/var/spool/locks", "/tmp"}) {
-        QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1StringView(folder), name));
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        const qint64 pid = lock.readLine().trimmed().toLongLong();
-        if (isRunning(pid))
-            return describeProcess(pid);
+        const QString path = QStringLiteral("%1/LCK..%2").arg(QLatin1StringView(folder), name);
+        if (QFileInfo::exists(path))
+            return path;
     }
     return QString();
+}
+
+QString lockFileHolder(const QString& device) {
+    // The file's lines: the holder's process number, its program, its host.
+    QFile lock(lockFilePath(device));
+    if (lock.fileName().isEmpty() || !lock.open(QIODevice::ReadOnly))
+        return QString();
+    const qint64 pid = lock.readLine().trimmed().toLongLong();
+    const QString program = QString::fromLocal8Bit(lock.readLine().trimmed());
+    const QString host = QString::fromLocal8Bit(lock.readLine().trimmed());
+    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+        return QStringLiteral("%1 on %2 (process %3)")
+            .arg(program.isEmpty() ? QStringLiteral("a program") : program, host)
+            .arg(pid);
+    return isRunning(pid) ? describeProcess(pid) : QString();
 }
 
 } // namespace talvern

@@ -79,9 +79,13 @@ QString SerialPortAdapter::describeError(QSerialPort::SerialPortError error) con
     pollfd line{int(port_.handle()), POLLIN, 0};
     const bool hungUp =
         ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    if (gone || hungUp || error == QSerialPort::ResourceError)
+    if (gone || hungUp)
         return QStringLiteral("the line was hung up or the device was removed");
     switch (error) {
+    case QSerialPort::ResourceError:
+        // The port said bytes had come, then gave none: someone else took them.
+        return QStringLiteral("it stopped giving the bytes it received; another program, "
+                              "perhaps of another user, may be reading this port");
     case QSerialPort::ReadError:
         return QStringLiteral("reading failed: %1").arg(port_.errorString());
     case QSerialPort::WriteError:

@@ -22,12 +22,13 @@ public:
 private:
     [[noreturn]] void fail(const char* what, const QString& reason) const;
     [[noreturn]] void failWithErrno(const char* what, int error) const;
-    void checkStillNamed(const char* what) const;
+    qint64 checkStillNamed(const char* what);
+    bool waitUntilWritable() const;
 
     qintptr handle_ = -1; // the system's descriptor or handle of the open file
     QString name_;
-    bool regular_ = false; // a file on disk, not a pipe or a device
-    qint64 whole_ = 0;     // its size up to the end of the last write that succeeded
+    bool regular_ = false;  // a file on disk, not a pipe or a device
+    bool nameLost_ = false; // found deleted, and said so
 };
 
 } // namespace talvern

@@ -1,9 +1,11 @@
 #include "system_capture_file.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,10 +37,12 @@ void SystemCaptureFile::open(const QString& name) {
 
     // Create it as a plain text file for this user, without waiting: a FIFO
     // with no reader, or a terminal without carrier, would otherwise block here
-    // for good. Nothing is truncated before the lock below is held.
+    // for good. Nothing is truncated before the lock below is held. Every write
+    // goes to the end, even when another program has emptied the file meanwhile.
     int fd;
     do
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+        fd = ::open(path.constData(),
+                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         if (errno == ENXIO)
@@ -53,58 +57,83 @@ void SystemCaptureFile::open(const QString& name) {
         fail("Cannot create", QStringLiteral("it is being captured into by another program"));
     }
 
-    // From here on writes wait as usual; then empty a file on disk.
+    // Then empty a file on disk.
     struct stat info {};
-    const int flags = ::fcntl(fd, F_GETFL);
-    int error = 0;
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || ::fstat(fd, &info) != 0)
-        error = errno;
-    else if (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)
-        error = errno;
-    if (error != 0) {
+    if (::fstat(fd, &info) != 0 || (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)) {
+        const int error = errno;
         ::close(fd);
         failWithErrno("Cannot create", error);
     }
     regular_ = S_ISREG(info.st_mode);
-    whole_ = 0;
+    nameLost_ = false;
     handle_ = fd;
 }
 
-void SystemCaptureFile::checkStillNamed(const char* what) const {
-    // A file deleted during the capture takes every later record with it.
+qint64 SystemCaptureFile::checkStillNamed(const char* what) {
+    // A file deleted during the capture takes every later record with it. Said
+    // once: closing the file afterwards does not say it again.
     struct stat info {};
-    if (regular_ && ::fstat(int(handle_), &info) == 0 && info.st_nlink == 0)
-        fail(what, QStringLiteral("it has been deleted, so the records written to it are lost "
-                                  "and no more can be saved"));
+    if (!regular_ || nameLost_ || ::fstat(int(handle_), &info) != 0)
+        return -1;
+    if (info.st_nlink == 0) {
+        nameLost_ = true;
+        fail(what, QStringLiteral("it has been deleted or replaced, so the records written to it "
+                                  "are lost and no more can be saved"));
+    }
+    return qint64(info.st_size);
+}
+
+bool SystemCaptureFile::waitUntilWritable() const {
+    // A pipe or terminal that takes nothing more: wait for its reader a while,
+    // but never for good, for the window waits meanwhile.
+    constexpr int kPatienceMs = 5000;
+    QElapsedTimer waited;
+    waited.start();
+    for (qint64 left = kPatienceMs; left > 0; left = kPatienceMs - waited.elapsed()) {
+        pollfd out{int(handle_), POLLOUT, 0};
+        const int ready = ::poll(&out, 1, int(left));
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+    return false;
 }
 
 void SystemCaptureFile::write(QByteArrayView bytes) {
     if (handle_ < 0)
         fail("Cannot write to", QStringLiteral("it is not open"));
-    checkStillNamed("Cannot write to");
+    const qint64 whole = checkStillNamed("Cannot write to");
 
-    // write() may take less than asked (a signal, a nearly full disk): go on until
-    // every byte is taken or the system says why not.
+    // write() may take less than asked (a signal, a nearly full disk, a full
+    // pipe): go on until every byte is taken or the system says why not.
     const char* p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(int(handle_), p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const QString reason = qt_error_string(errno);
-            // Take back what got in of these lines, so the file ends in a whole line.
-            if (regular_ && p != bytes.data() &&
-                (::ftruncate(int(handle_), whole_) != 0 ||
-                 ::lseek(int(handle_), whole_, SEEK_SET) < 0))
-                fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
-                                            .arg(reason, qt_error_string(errno)));
-            fail("Cannot write to", reason);
+        const int error = n < 0 ? errno : 0;
+        if (n > 0) {
+            p += n;
+            left -= n;
+            continue;
         }
-        p += n;
-        left -= n;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN && waitUntilWritable())
+            continue;
+        QString reason;
+        if (n == 0)
+            reason = QStringLiteral("the system took none of the bytes");
+        else if (error == EAGAIN)
+            reason = QStringLiteral("the program reading it has taken nothing for 5 seconds");
+        else
+            reason = qt_error_string(error);
+        // Take back what got in of these lines, so the file ends in a whole line.
+        if (whole >= 0 && p != bytes.data() && ::ftruncate(int(handle_), whole) != 0)
+            fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
+                                        .arg(reason, qt_error_string(errno)));
+        fail("Cannot write to", reason);
     }
-    whole_ += bytes.size();
 }
 
 void SystemCaptureFile::close() {

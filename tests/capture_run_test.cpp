@@ -2,11 +2,11 @@
 #include "capture_view.h"
 #include "serial_port.h"
 #include "support/file_contents.h"
+#include "support/moved_home.h"
 #include "system_capture_file.h"
 
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -366,15 +366,7 @@ TEST_F(CaptureRunTest, StatusShowsRecordBytesOneCharacterEach) {
 
 TEST_F(CaptureRunTest, LeadingTildeIsTheHomeFolderAndNothingElseIsExpanded) {
     const QString home = dir.filePath("home");
-    ASSERT_TRUE(QDir().mkpath(home));
-    const QByteArray oldHome = qgetenv("HOME");
-    const QString oldCurrent = QDir::currentPath();
-    const auto restore = qScopeGuard([&] {
-        QDir::setCurrent(oldCurrent);
-        qputenv("HOME", oldHome);
-    });
-    qputenv("HOME", QFile::encodeName(home));
-    QDir::setCurrent(dir.path());
+    const MovedHome moved(home, dir.path());
 
     // The name typed, and the file created or named in the failure.
     const struct {

@@ -1,4 +1,5 @@
 #include "program.h"
+#include "support/moved_home.h"
 #include "support/pseudo_terminal.h"
 
 #include <QApplication>
@@ -8,13 +9,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -27,21 +28,29 @@ class StandInDialog : public talvern::SaveAsDialog {
 public:
     void ShowSave() override {
         openedWith.append(fileName_);
+        if (whileOpen)
+            whileOpen();
         if (answer)
             fileName_ = *answer;
     }
     std::optional<QString> answer; // nothing: the user cancels
     QStringList openedWith;
+    std::function<void()> whileOpen; // runs as if inside the open dialog
 };
 
 class StandInDesktop : public talvern::Desktop {
 public:
     void beep() override { ++beeps; }
-    void showFailure(QWidget*, const QString& message) override { failures.append(message); }
+    void showFailure(QWidget*, const QString& message) override {
+        failures.append(message);
+        if (whileOpen)
+            whileOpen();
+    }
     void quit(int status) override { quits.append(status); }
     int beeps = 0;
     QStringList failures;
     QList<int> quits;
+    std::function<void()> whileOpen; // runs as if inside the open message box
 };
 
 class Form1BehaviourTest : public ::testing::Test {
@@ -223,6 +232,62 @@ TEST_F(Form1BehaviourTest, MessagesRightAfterACaptureShowAtOnce) {
     EXPECT_EQ(form().Text3->text(), "Please enter file name");
 }
 
+TEST_F(Form1BehaviourTest, StatusBoxIsCurrentWhenADialogOpensAndWhileItIsOpen) {
+    // A record shown, the next one within the repaint bound, then a dialog: it
+    // must open on the newest record, and a record that arrives while it is
+    // open must show without waiting for it to close.
+    struct Dialog {
+        const char* name;
+        std::function<void()> open;
+        QString newest; // what the box must show as it opens
+    };
+    const Dialog dialogs[] = {
+        {"Save As", [&] { QTest::mouseClick(form().Command4, Qt::LeftButton); }, "second"},
+        // Start clears the box before it fails.
+        {"failure message",
+         [&] {
+             form().Text2->setText(dir.filePath("missing/x.txt"));
+             QTest::mouseClick(form().Command1, Qt::LeftButton);
+         },
+         ""},
+    };
+    for (const auto& [name, open, newest] : dialogs) {
+        SCOPED_TRACE(name);
+        QString onOpen;
+        bool caughtUp = false;
+        const auto whileOpen = [&] {
+            onOpen = form().Text3->text();
+            form().setStatusText("third");
+            caughtUp = QTest::qWaitFor([&] { return form().Text3->text() == "third"; });
+        };
+        dialog->whileOpen = whileOpen;
+        desktop->whileOpen = whileOpen;
+        form().setStatusText("first");
+        form().setStatusText("second");
+        open();
+        EXPECT_EQ(onOpen, newest);
+        EXPECT_TRUE(caughtUp) << "the newest record waited for the dialog to close";
+    }
+}
+
+TEST_F(Form1BehaviourTest, StatusBoxIsLeftAloneWhileHiddenAndCatchesUpWhenShown) {
+    const std::pair<const char*, void (QWidget::*)()> ways[] = {
+        {"hidden", &QWidget::hide},
+        {"minimised", &QWidget::showMinimized},
+    };
+    for (const auto& [name, away] : ways) {
+        SCOPED_TRACE(name);
+        form().setStatusText("before");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form().Text3->text() == "before"; }));
+        (form().*away)();
+        form().setStatusText(QStringLiteral("while %1").arg(name));
+        EXPECT_EQ(form().Text3->text(), "before") << "the box changed while nobody could see it";
+        form().showNormal();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return form().Text3->text() == QStringLiteral("while %1").arg(name); }));
+    }
+}
+
 TEST_F(Form1BehaviourTest, ExitDuringACaptureEndsTheProgramWithStatusZero) {
     QTest::keyClicks(form().Text2, dir.filePath("exit.txt"));
     later([&] { QTest::mouseClick(form().Command2, Qt::LeftButton); });
@@ -303,15 +368,7 @@ TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {
     // The name as typed, and the file it means: relative names are taken from
     // the current folder, a leading "~" is the home folder.
     const QString home = dir.filePath("home");
-    ASSERT_TRUE(QDir().mkpath(home));
-    const QByteArray oldHome = qgetenv("HOME");
-    const QString oldCurrent = QDir::currentPath();
-    const auto restore = qScopeGuard([&] {
-        QDir::setCurrent(oldCurrent);
-        qputenv("HOME", oldHome);
-    });
-    qputenv("HOME", QFile::encodeName(home));
-    QDir::setCurrent(dir.path());
+    const MovedHome moved(home, dir.path());
     const struct {
         const char* typed;
         QString file;

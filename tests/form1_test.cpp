@@ -291,12 +291,14 @@ TEST(Form1Tooltips, DeviceNamesShowAsPlainText) {
     };
     talvern::UploadSettings settings;
     Form1 form{settings, [] {
-                   return QStringList{"/dev/<b>tty</b>0", "/dev/a&amp;b"};
+                   return QStringList{"/dev/<b>tty</b>0", "/dev/a&amp;b", "/dev/two  spaces"};
                }};
     EXPECT_TRUE(shown(form.Option1->toolTip()).contains("/dev/<b>tty</b>0"))
         << form.Option1->toolTip().toStdString();
     EXPECT_TRUE(shown(form.Option2->toolTip()).contains("/dev/a&amp;b"))
         << form.Option2->toolTip().toStdString();
+    EXPECT_TRUE(shown(form.Option3->toolTip()).contains("/dev/two  spaces"))
+        << form.Option3->toolTip().toStdString();
 }
 
 // Accessibility and colours.

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -245,6 +246,23 @@ QString makeFifo(const QTemporaryDir& dir, const char* name) {
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 ? path : QString();
 }
 
+// Sends `bytes` at the line from a thread of its own until all are sent or
+// `stop` is set: a program that stops reading does not hold the test up.
+std::thread sendUntilStopped(PseudoTerminal& line, const QByteArray& bytes,
+                             const std::atomic<bool>& stop) {
+    return std::thread([&line, bytes, &stop] {
+        ::fcntl(line.masterFd(), F_SETFL, O_NONBLOCK);
+        for (qsizetype at = 0; at < bytes.size() && !stop;) {
+            const ssize_t n = ::write(line.masterFd(), bytes.constData() + at,
+                                      size_t(std::min<qsizetype>(bytes.size() - at, 4096)));
+            if (n > 0)
+                at += n;
+            else
+                QThread::usleep(1000);
+        }
+    });
+}
+
 // What a reader of `fd` gets within `ms` (the descriptor is non-blocking).
 QByteArray readFor(int fd, qsizetype size, int ms = 10000) {
     QByteArray got;
@@ -353,17 +371,7 @@ TEST_F(ReliabilityTest, FullDiskMidCaptureLeavesOnlyWholeLines) {
         records += QByteArray::number(n).rightJustified(6, '0') + QByteArray(93, 'x') + '\r';
     // The program stops reading at the failure: the instrument gives up then.
     std::atomic<bool> stop{false};
-    std::thread instrument([&] {
-        ::fcntl(line.masterFd(), F_SETFL, O_NONBLOCK);
-        for (qsizetype at = 0; at < records.size() && !stop;) {
-            const ssize_t n = ::write(line.masterFd(), records.constData() + at,
-                                      size_t(std::min<qsizetype>(records.size() - at, 4096)));
-            if (n > 0)
-                at += n;
-            else
-                QThread::usleep(1000);
-        }
-    });
+    std::thread instrument = sendUntilStopped(line, records, stop);
     expectFailure(*program, file, "No space left on device");
     stop = true;
     instrument.join();
@@ -397,13 +405,35 @@ TEST_F(ReliabilityTest, FileThatAnotherCaptureHoldsIsRefusedAndLeftAlone) {
 
 TEST_F(ReliabilityTest, FileDeletedDuringTheCaptureFailsTheNextWrite) {
     auto program = startProgram({line.slavePath()});
-    const QString file = dir.filePath("deleted.txt");
+    const QString file = dir.filePath("gone.txt");
     ASSERT_TRUE(program->startCapture(file));
     line.send("one\r");
     ASSERT_TRUE(program->waitForStatus("one"));
     ASSERT_TRUE(QFile::remove(file));
     line.send("two\r");
-    expectFailure(*program, file, "deleted");
+    // The reason is given once, not once for the write and again for the close.
+    const QString message = program->waitFor("message ");
+    EXPECT_TRUE(message.contains(file)) << message.toStdString();
+    EXPECT_EQ(message.count("deleted"), 1) << message.toStdString();
+    program->send("dismiss");
+    EXPECT_EQ(program->waitForExit(), 1);
+}
+
+TEST_F(ReliabilityTest, FileEmptiedByAnotherProgramGetsNoRunOfNulBytes) {
+    // Someone empties the file during the capture (a log rotation that copies
+    // and truncates, "> file" in a shell): the next record must not land at the
+    // old offset behind a hole of NUL bytes.
+    auto program = startProgram({line.slavePath()});
+    const QString file = dir.filePath("emptied.txt");
+    ASSERT_TRUE(program->startCapture(file));
+    line.send("one\r");
+    ASSERT_TRUE(program->waitForStatus("one"));
+    ASSERT_TRUE(QFile::resize(file, 0));
+    line.send("two\r");
+    ASSERT_TRUE(program->waitForStatus("two"));
+    program->send("click Command2");
+    program->waitForExit();
+    EXPECT_FALSE(contents(file).contains('\0')) << contents(file).toHex(' ').toStdString();
 }
 
 TEST_F(ReliabilityTest, BrokenPipeTakesTheFailurePathInsteadOfKillingTheProgram) {
@@ -480,4 +510,68 @@ TEST_F(ReliabilityTest, PortMessagesSayWhatReallyHappened) {
         program->send("dismiss");
         EXPECT_EQ(program->waitForExit(), 1);
     }
+}
+
+TEST_F(ReliabilityTest, CaptureFileWhoseReaderStopsReadingNeverFreezesTheWindow) {
+    // A program opens the pipe and then never reads from it: once the pipe is
+    // full, the window must still answer (Abort, Exit, signals).
+    const QString fifo = makeFifo(dir, "stalled");
+    ASSERT_FALSE(fifo.isEmpty());
+    const int reader =
+        ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    auto program = startProgram({line.slavePath()});
+    ASSERT_TRUE(program->startCapture(fifo));
+
+    QByteArray records;
+    for (int n = 0; records.size() < 1024 * 1024; ++n)
+        records += QByteArray::number(n).rightJustified(8, '0') + QByteArray(40, 'x') + '\r';
+    std::atomic<bool> stop{false};
+    std::thread instrument = sendUntilStopped(line, records, stop);
+    // Wait until the program has stopped writing: the pipe holds what it can
+    // and has not changed for a while, though the line still sends.
+    int held = 0;
+    int before = -1;
+    QElapsedTimer timer;
+    QElapsedTimer still;
+    timer.start();
+    still.start();
+    while (timer.elapsed() < 10000) {
+        if (::ioctl(reader, FIONREAD, &held) != 0 || held != before) {
+            before = held;
+            still.restart();
+        } else if (held > 0 && still.elapsed() >= 300) {
+            break;
+        }
+        QThread::usleep(1000);
+    }
+    EXPECT_GT(held, 0) << "nothing reached the pipe";
+
+    program->send("status");
+    const bool answered = !program->waitFor("status: ", 10000).isNull();
+    stop = true;
+    instrument.join();
+    ::close(reader);
+    EXPECT_TRUE(answered) << "the window froze while the pipe's reader did not read";
+}
+
+TEST_F(ReliabilityTest, StatusBoxShowsTheNewestRecordWhileADialogIsOpen) {
+    // Records in quick succession while the Save As dialog is open: once the
+    // line is quiet, the box shows the last one, as it does with no dialog.
+    auto program = startProgram({line.slavePath()});
+    const QString file = dir.filePath("newest.txt");
+    ASSERT_TRUE(program->startCapture(file));
+    program->send("click Command4");
+    ASSERT_FALSE(program->waitFor("dialog: ").isNull()) << "the Save As dialog did not open";
+    QByteArray sent;
+    for (int n = 0; n < 30; ++n) {
+        const QByteArray record = "quick " + QByteArray::number(n).rightJustified(2, '0') + '\r';
+        line.send(record);
+        sent += record.chopped(1) + "\r\n";
+        ASSERT_TRUE(waitForSize(file, sent.size()));
+    }
+    EXPECT_TRUE(program->waitForStatus("quick 29", 5000)) << "the box shows an older record";
+    program->send("dismiss");
+    program->send("click Command2");
+    EXPECT_EQ(program->waitForExit(), 0);
 }

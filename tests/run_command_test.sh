@@ -25,13 +25,15 @@ trap cleanup EXIT
     -DCMAKE_DISABLE_FIND_PACKAGE_Qt6Test=ON >"$caller/run.log" 2>&1) &
 pid=$!
 
-# run.sh ends in exec: once this process is no longer the shell, the build is
-# done and the program has started (or run.sh has failed).
-shell=$(readlink "/proc/$pid/exe")
-while [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$shell" ]; do
+# run.sh ends in exec: once this process is the program, the build is done and
+# the program has started. On the way it is a shell, env (the script's #! line)
+# and a shell again; if it ends instead, run.sh has failed.
+program="$source_dir/build-run/window/talvern"
+for _ in $(seq 1800); do
+    exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || break
+    [ "$exe" = "$program" ] && break
     sleep 1
 done
-program="$source_dir/build-run/window/talvern"
 if [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" != "$program" ]; then
     cat "$caller/run.log" >&2
     fail "run.sh did not start $program"

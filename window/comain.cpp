@@ -2,13 +2,16 @@
 
 #include <QGuiApplication>
 
-#include <memory>
+#include <utility>
 
 namespace COMAIN {
 
 namespace {
 talvern::UploadSettings upload;
-std::unique_ptr<talvern::Program> program;
+// Made by Main, destroyed by End. Not a static object with a destructor: when
+// the windowing system goes away, Qt ends the process with exit(), and a window
+// destroyed after that point would crash.
+talvern::Program* program = nullptr;
 } // namespace
 
 talvern::UploadSettings& Upload() {
@@ -25,12 +28,13 @@ void Main(talvern::PlatformParts parts) {
     QGuiApplication::setQuitOnLastWindowClosed(false);
     upload.PortNumber = 1;
     if (!program)
-        program = std::make_unique<talvern::Program>(upload, std::move(parts));
+        program = new talvern::Program(upload, std::move(parts));
     program->form.show();
 }
 
 void End() {
-    program.reset();
+    delete program;
+    program = nullptr;
 }
 
 } // namespace COMAIN

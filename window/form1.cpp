@@ -2,6 +2,7 @@
 
 #include "capture_run.h"
 #include "file_name.h"
+#include "status_box_style.h"
 #include "window_font.h"
 
 #include <QAbstractEventDispatcher>
@@ -16,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTextDocument>
 
 #include <limits>
 
@@ -61,9 +61,9 @@ void useTextFieldColours(QWidget* widget) {
 }
 
 // A tooltip that looks like markup is shown as markup; device and file names
-// are shown as they are.
+// are shown as they are, every space and line kept.
 QString plainToolTip(const QString& text) {
-    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+    return QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(text.toHtmlEscaped());
 }
 
 } // namespace
@@ -179,6 +179,16 @@ Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveA
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
 
+    // The status box is repainted for every record it shows: its frame is drawn
+    // once and then copied. A new text shows when the repaint bound has passed.
+    auto* statusStyle = new StatusBoxStyle;
+    statusStyle->setParent(Text3);
+    Text3->setStyle(statusStyle);
+    statusRepaint_.setSingleShot(true);
+    statusRepaint_.setTimerType(Qt::PreciseTimer);
+    statusRepaint_.setInterval(kStatusRepaintMs);
+    connect(&statusRepaint_, &QTimer::timeout, this, &Form1::showPendingStatus);
+
     Form_Load();
 }
 
@@ -230,7 +240,8 @@ void Form1::Text2_Change() {
 
 void Form1::Command4_Click() {
     // Browse: however the dialog closed, the box takes its name (a cancel keeps
-    // the one chosen before).
+    // the one chosen before). The dialog opens on the newest record.
+    showPendingStatus();
     FileNameIO->ShowSave();
     Text2->setText(FileNameIO->FileName());
 }
@@ -289,22 +300,40 @@ void Form1::failurePath(const Failure& failure) {
 // CaptureView.
 
 void Form1::setStatusText(const QString& text) {
-    // Records can come thousands a second; painting the box for each would cost
-    // more than capturing them. Show at once when the box has been still for a
-    // moment, else keep the newest text until the line goes quiet or the
-    // moment has passed.
-    constexpr qint64 kRepaintMs = 15;
+    // Records can come thousands a second, or a hundred a second for hours;
+    // laying out and painting the box for each would cost more than capturing
+    // them. A text shows at once if the box has been still for the repaint
+    // bound. Else it waits, and shows one bound after it came unless a newer
+    // text shows first (when the bound since the last change has passed): the
+    // box changes at most once per bound and never lags by more than one.
     pendingStatus_ = text;
-    if (!statusShown_.isValid() || statusShown_.elapsed() >= kRepaintMs)
+    if (!isVisible() || isMinimized())
+        return;
+    if (!statusShown_.isValid() || statusShown_.elapsed() >= kStatusRepaintMs)
         showPendingStatus();
+    else if (!statusRepaint_.isActive())
+        statusRepaint_.start();
 }
 
 void Form1::showPendingStatus() {
-    if (!pendingStatus_)
+    if (!pendingStatus_ || !isVisible() || isMinimized())
         return;
+    statusRepaint_.stop();
     Text3->setText(*pendingStatus_);
     pendingStatus_.reset();
     statusShown_.start();
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    showPendingStatus();
+}
+
+void Form1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Back from minimised: the newest text, at once.
+    if (event->type() == QEvent::WindowStateChange)
+        showPendingStatus();
 }
 
 void Form1::setAbortEnabled(bool enabled) {
@@ -324,11 +353,10 @@ void Form1::beep() {
 }
 
 void Form1::processEvents() {
-    // Handle whatever is pending without waiting. Only when nothing is, bring
-    // the status box up to date and sleep until the next event.
+    // Handle whatever is pending without waiting. Only when nothing is, sleep
+    // until the next event.
     if (QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents))
         return;
-    showPendingStatus();
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 

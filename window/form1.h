@@ -9,6 +9,7 @@
 #include "upload_settings.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -77,6 +78,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void Form_Load();
@@ -98,13 +101,16 @@ private:
     QString portToolTip(int number) const;
     // Sets the option's tooltip and accessible description to what COM n opens now.
     void describePort(QRadioButton* option, int number);
+    // Puts the newest status text in the box now, unless nobody can see it.
     void showPendingStatus();
 
     UploadSettings& settings_;
-    // The status box is repainted at most every few milliseconds; the newest
-    // text waits here meanwhile.
+    // The status box is repainted at most once per repaint bound, and not at all
+    // while the window is hidden or minimised; the newest text waits here meanwhile.
+    static constexpr int kStatusRepaintMs = 15;
     std::optional<QString> pendingStatus_;
-    QElapsedTimer statusShown_;
+    QElapsedTimer statusShown_; // since the box last changed
+    QTimer statusRepaint_;      // runs from the first text not shown until it shows
     std::unique_ptr<Desktop> desktop_;
     CaptureRun* capture_ = nullptr;
 };
