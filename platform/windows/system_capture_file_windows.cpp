@@ -53,7 +53,7 @@ void SystemCaptureFile::open(const QString& name) {
     if (file == INVALID_HANDLE_VALUE)
         failWithErrno("Cannot create", int(::GetLastError()));
     regular_ = ::GetFileType(file) == FILE_TYPE_DISK;
-    whole_ = 0;
+    nameLost_ = false;
     handle_ = reinterpret_cast<qintptr>(file);
 }
 
@@ -61,6 +61,9 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     if (handle_ < 0)
         fail("Cannot write to", QStringLiteral("it is not open"));
     const HANDLE file = handleOf(handle_);
+    // The size in whole lines: what a failed write is cut back to.
+    LARGE_INTEGER whole{};
+    const bool sized = regular_ && ::GetFileSizeEx(file, &whole);
 
     const char* p = bytes.data();
     qsizetype left = bytes.size();
@@ -72,10 +75,8 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
                 ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : DWORD(ERROR_WRITE_FAULT);
             const QString reason = systemErrorText(error);
             // Take back what got in of these lines, so the file ends in a whole line.
-            LARGE_INTEGER end{};
-            end.QuadPart = whole_;
-            if (regular_ && p != bytes.data() &&
-                (!::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
+            if (sized && p != bytes.data() &&
+                (!::SetFilePointerEx(file, whole, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
                 fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
                                             .arg(reason, systemErrorText(::GetLastError())));
             fail("Cannot write to", reason);
@@ -83,7 +84,6 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         p += written;
         left -= qsizetype(written);
     }
-    whole_ += bytes.size();
 }
 
 void SystemCaptureFile::close() {
