@@ -17,30 +17,30 @@ std::optional<LineSettings> parseLineSettings(const QString& text) {
 
     const QString parity = fields[1].trimmed().toUpper();
     if (parity == QLatin1String("N"))
-        line.parity = QSerialPort::NoParity;
+        line.parity = LineSettings::Parity::None;
     else if (parity == QLatin1String("E"))
-        line.parity = QSerialPort::EvenParity;
+        line.parity = LineSettings::Parity::Even;
     else if (parity == QLatin1String("O"))
-        line.parity = QSerialPort::OddParity;
+        line.parity = LineSettings::Parity::Odd;
     else if (parity == QLatin1String("M"))
-        line.parity = QSerialPort::MarkParity;
+        line.parity = LineSettings::Parity::Mark;
     else if (parity == QLatin1String("S"))
-        line.parity = QSerialPort::SpaceParity;
+        line.parity = LineSettings::Parity::Space;
     else
         return std::nullopt;
 
     const int dataBits = fields[2].trimmed().toInt(&ok);
     if (!ok || dataBits < 5 || dataBits > 8)
         return std::nullopt;
-    line.dataBits = QSerialPort::DataBits(dataBits);
+    line.dataBits = dataBits;
 
     const QString stop = fields[3].trimmed();
     if (stop == QLatin1String("1"))
-        line.stopBits = QSerialPort::OneStop;
+        line.stopBits = LineSettings::StopBits::One;
     else if (stop == QLatin1String("1.5"))
-        line.stopBits = QSerialPort::OneAndHalfStop;
+        line.stopBits = LineSettings::StopBits::OneAndHalf;
     else if (stop == QLatin1String("2"))
-        line.stopBits = QSerialPort::TwoStop;
+        line.stopBits = LineSettings::StopBits::Two;
     else
         return std::nullopt;
     return line;

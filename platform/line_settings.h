@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QSerialPort>
 #include <QString>
 
 #include <optional>
@@ -8,12 +7,16 @@
 namespace talvern {
 
 // A serial line as the port component writes it: "9600,N,8,1" is 9600 baud, no
-// parity, 8 data bits, 1 stop bit.
+// parity, 8 data bits, 1 stop bit. The same on every platform; each port adapter
+// turns it into its system's terms.
 struct LineSettings {
+    enum class Parity { None, Even, Odd, Mark, Space };
+    enum class StopBits { One, OneAndHalf, Two };
+
     qint32 baudRate = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    Parity parity = Parity::None;
+    int dataBits = 8;
+    StopBits stopBits = StopBits::One;
 };
 
 // Reads "baud,parity,data,stop": parity N, E, O, M or S; data bits 5 to 8; stop

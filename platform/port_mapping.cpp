@@ -1,7 +1,6 @@
 #include "port_mapping.h"
 
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <tuple>
@@ -28,29 +27,6 @@ QStringList orderComDevices(QStringList devices) {
     std::sort(devices.begin(), devices.end(),
               [](const QString& a, const QString& b) { return comOrderKey(a) < comOrderKey(b); });
     return devices;
-}
-
-QStringList systemComDevices() {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-#ifdef Q_OS_WIN
-    // COM n is the port of that name, wherever it stands in the system's list.
-    QStringList devices;
-    for (const QSerialPortInfo& port : ports) {
-        bool ok = false;
-        const int number = port.portName().mid(3).toInt(&ok);
-        if (!port.portName().startsWith(QLatin1String("COM")) || !ok || number < 1 || number > 256)
-            continue;
-        while (devices.size() < number)
-            devices.append(QString());
-        devices[number - 1] = port.portName();
-    }
-    return devices;
-#else
-    QStringList devices;
-    for (const QSerialPortInfo& port : ports)
-        devices.append(port.systemLocation());
-    return orderComDevices(devices);
-#endif
 }
 
 QString comDevice(const QStringList& devices, int number) {

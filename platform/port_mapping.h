@@ -12,7 +12,7 @@ using ComDevices = std::function<QStringList()>;
 
 // On Linux: the serial ports the system reports, on-board ports (ttyS) first by
 // number, then USB adapters (ttyUSB, then ttyACM) by number, then any others by
-// name. On Windows: the port named COMn.
+// name. On Windows: the device behind each port named COMn.
 QStringList systemComDevices();
 
 // The Linux order of the given device paths, as above.

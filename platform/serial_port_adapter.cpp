@@ -13,6 +13,38 @@
 
 namespace talvern {
 
+namespace {
+
+QSerialPort::Parity qtParity(LineSettings::Parity parity) {
+    switch (parity) {
+    case LineSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space:
+        return QSerialPort::SpaceParity;
+    case LineSettings::Parity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
+    switch (stopBits) {
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
 SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
     : devices_(std::move(devices))
     , closedPorts_(std::move(closedPorts)) {
@@ -123,8 +155,9 @@ void SerialPortAdapter::setInputLen(qint16 length) {
 }
 
 void SerialPortAdapter::applyLine() {
-    if (!port_.setBaudRate(line_.baudRate) || !port_.setParity(line_.parity) ||
-        !port_.setDataBits(line_.dataBits) || !port_.setStopBits(line_.stopBits) ||
+    if (!port_.setBaudRate(line_.baudRate) || !port_.setParity(qtParity(line_.parity)) ||
+        !port_.setDataBits(QSerialPort::DataBits(line_.dataBits)) ||
+        !port_.setStopBits(qtStopBits(line_.stopBits)) ||
         !port_.setFlowControl(QSerialPort::NoFlowControl))
         fail(QStringLiteral("cannot set the line: %1").arg(port_.errorString()));
 }

@@ -38,18 +38,18 @@ TEST(LineSettings, ReadsTheUsualForms) {
     const auto line = parseLineSettings("9600,N,8,1");
     ASSERT_TRUE(line);
     EXPECT_EQ(line->baudRate, 9600);
-    EXPECT_EQ(line->parity, QSerialPort::NoParity);
-    EXPECT_EQ(line->dataBits, QSerialPort::Data8);
-    EXPECT_EQ(line->stopBits, QSerialPort::OneStop);
+    EXPECT_EQ(line->parity, LineSettings::Parity::None);
+    EXPECT_EQ(line->dataBits, 8);
+    EXPECT_EQ(line->stopBits, LineSettings::StopBits::One);
 
     const auto other = parseLineSettings("19200,e,7,2");
     ASSERT_TRUE(other);
-    EXPECT_EQ(other->parity, QSerialPort::EvenParity);
-    EXPECT_EQ(other->dataBits, QSerialPort::Data7);
-    EXPECT_EQ(other->stopBits, QSerialPort::TwoStop);
-    EXPECT_EQ(parseLineSettings("300,M,5,1.5")->stopBits, QSerialPort::OneAndHalfStop);
-    EXPECT_EQ(parseLineSettings("300,S,6,1")->parity, QSerialPort::SpaceParity);
-    EXPECT_EQ(parseLineSettings("300,O,6,1")->parity, QSerialPort::OddParity);
+    EXPECT_EQ(other->parity, LineSettings::Parity::Even);
+    EXPECT_EQ(other->dataBits, 7);
+    EXPECT_EQ(other->stopBits, LineSettings::StopBits::Two);
+    EXPECT_EQ(parseLineSettings("300,M,5,1.5")->stopBits, LineSettings::StopBits::OneAndHalf);
+    EXPECT_EQ(parseLineSettings("300,S,6,1")->parity, LineSettings::Parity::Space);
+    EXPECT_EQ(parseLineSettings("300,O,6,1")->parity, LineSettings::Parity::Odd);
 }
 
 TEST(LineSettings, RefusesAnythingElse) {

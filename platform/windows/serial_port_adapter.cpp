@@ -1,0 +1,406 @@
+#include "serial_port_adapter.h"
+
+#include "failure.h"
+#include "system_error.h"
+
+#include <windows.h>
+
+#include <QWinEventNotifier>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace talvern {
+
+// The open port: its handle, the read in flight, and what came in and has not
+// been taken yet.
+class SerialPortAdapter::OpenPort {
+public:
+    explicit OpenPort(HANDLE handle)
+        : handle_(handle) {
+        event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        writeEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+
+    ~OpenPort() {
+        // Stop the read in flight and wait until the system has let go of its
+        // buffer; only then close.
+        notifier_.reset();
+        if (reading_) {
+            ::CancelIoEx(handle_, &read_);
+            DWORD ignored = 0;
+            ::GetOverlappedResult(handle_, &read_, &ignored, TRUE);
+        }
+        ::CloseHandle(handle_);
+        if (event_)
+            ::CloseHandle(event_);
+        if (writeEvent_)
+            ::CloseHandle(writeEvent_);
+    }
+
+    HANDLE handle() const { return handle_; }
+    bool eventsCreated() const { return event_ && writeEvent_; }
+
+    // Begins reading; from then on each completed read wakes the event loop
+    // and, as an event of its own, calls `announce`. Returns 0 or the system's
+    // error.
+    DWORD startReading(std::function<void()> announce) {
+        announce_ = std::move(announce);
+        notifier_ = std::make_unique<QWinEventNotifier>(event_);
+        QObject::connect(notifier_.get(), &QWinEventNotifier::activated, notifier_.get(),
+                         [this] { readCompleted(); });
+        return issueRead();
+    }
+
+    // Takes in at once what the line has sent: the read in flight, ended early,
+    // and whatever the system holds besides. Then reads on as before.
+    void collect() {
+        if (reading_) {
+            DWORD count = 0;
+            if (!::GetOverlappedResult(handle_, &read_, &count, FALSE) &&
+                ::GetLastError() == ERROR_IO_INCOMPLETE) {
+                ::CancelIoEx(handle_, &read_);
+                ::GetOverlappedResult(handle_, &read_, &count, TRUE);
+            }
+            reading_ = false;
+            received.append(buffer_, qsizetype(count));
+        }
+        if (error)
+            return;
+        // What the system holds besides: exactly that much, so no read waits;
+        // a line that never pauses is read a bounded number of times.
+        DWORD waiting = queued();
+        for (int reads = 0; reads < 16 && waiting > 0; ++reads, waiting = queued()) {
+            OVERLAPPED drain{};
+            drain.hEvent = event_;
+            DWORD count = 0;
+            if ((!::ReadFile(handle_, buffer_, std::min<DWORD>(waiting, sizeof buffer_), nullptr,
+                             &drain) &&
+                 ::GetLastError() != ERROR_IO_PENDING) ||
+                !finish(drain, count) || count == 0)
+                break;
+            received.append(buffer_, qsizetype(count));
+        }
+        if (const DWORD reason = issueRead())
+            stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
+    }
+
+    // Reads wait for their first byte and end 20 ms after the last; writes give
+    // up after two seconds. 0 or the system's error.
+    static DWORD setTimeouts(HANDLE handle) {
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = 20;
+        timeouts.WriteTotalTimeoutConstant = 2000;
+        return ::SetCommTimeouts(handle, &timeouts) ? 0 : ::GetLastError();
+    }
+
+    QByteArray received;
+    // Why reading stopped, once; reported at the next poll.
+    std::optional<QString> error;
+
+    // Sends all of `bytes` or returns the system's error.
+    DWORD write(const QByteArray& bytes) {
+        OVERLAPPED write{};
+        write.hEvent = writeEvent_;
+        DWORD written = 0;
+        if (!::WriteFile(handle_, bytes.constData(), DWORD(bytes.size()), nullptr, &write) &&
+            ::GetLastError() != ERROR_IO_PENDING)
+            return ::GetLastError();
+        if (!::GetOverlappedResult(handle_, &write, &written, TRUE))
+            return ::GetLastError();
+        return written == DWORD(bytes.size()) ? 0 : ERROR_WRITE_FAULT;
+    }
+
+private:
+    // Bytes the system has received for the port and nobody has read.
+    DWORD queued() const {
+        DWORD errors = 0;
+        COMSTAT status{};
+        return ::ClearCommError(handle_, &errors, &status) ? status.cbInQue : 0;
+    }
+
+    // Waits a moment for a read of bytes already there; gives it up after that.
+    bool finish(OVERLAPPED& read, DWORD& count) {
+        if (::WaitForSingleObject(read.hEvent, 1000) != WAIT_OBJECT_0)
+            ::CancelIoEx(handle_, &read);
+        return ::GetOverlappedResult(handle_, &read, &count, TRUE) != FALSE;
+    }
+
+    DWORD issueRead() {
+        read_ = OVERLAPPED{};
+        read_.hEvent = event_; // ReadFile resets it
+        if (!::ReadFile(handle_, buffer_, sizeof buffer_, nullptr, &read_) &&
+            ::GetLastError() != ERROR_IO_PENDING) {
+            reading_ = false;
+            return ::GetLastError();
+        }
+        // Pending, or done already: either way the event is or will be set.
+        reading_ = true;
+        return 0;
+    }
+
+    void readCompleted() {
+        if (!reading_)
+            return;
+        DWORD count = 0;
+        if (!::GetOverlappedResult(handle_, &read_, &count, FALSE)) {
+            const DWORD reason = ::GetLastError();
+            if (reason == ERROR_IO_INCOMPLETE)
+                return;
+            reading_ = false;
+            stop(QStringLiteral("reading failed; the line may have been disconnected (%1)")
+                     .arg(systemErrorText(reason)));
+            return;
+        }
+        reading_ = false;
+        // The timeouts make a read wait for its first byte; one that ends with
+        // none means the line is gone, and reading again would only spin.
+        if (count == 0) {
+            stop(QStringLiteral("reading failed; the line may have been disconnected"));
+            return;
+        }
+        received.append(buffer_, qsizetype(count));
+        if (const DWORD reason = issueRead())
+            stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
+        announce();
+    }
+
+    void stop(const QString& reason) {
+        if (!error)
+            error = reason;
+        // No more wake-ups from a read; the failure is announced like bytes.
+        if (notifier_)
+            notifier_->setEnabled(false);
+        announce();
+    }
+
+    void announce() {
+        // Queued: the handler may close the port, and so end this object.
+        if (announce_ && notifier_)
+            QMetaObject::invokeMethod(notifier_.get(), announce_, Qt::QueuedConnection);
+    }
+
+    HANDLE handle_;
+    HANDLE event_ = nullptr;
+    HANDLE writeEvent_ = nullptr;
+    OVERLAPPED read_{};
+    bool reading_ = false;
+    char buffer_[4096];
+    std::unique_ptr<QWinEventNotifier> notifier_;
+    std::function<void()> announce_;
+};
+
+namespace {
+
+BYTE dcbParity(LineSettings::Parity parity) {
+    switch (parity) {
+    case LineSettings::Parity::Even:
+        return EVENPARITY;
+    case LineSettings::Parity::Odd:
+        return ODDPARITY;
+    case LineSettings::Parity::Mark:
+        return MARKPARITY;
+    case LineSettings::Parity::Space:
+        return SPACEPARITY;
+    case LineSettings::Parity::None:
+        break;
+    }
+    return NOPARITY;
+}
+
+BYTE dcbStopBits(LineSettings::StopBits stopBits) {
+    switch (stopBits) {
+    case LineSettings::StopBits::OneAndHalf:
+        return ONE5STOPBITS;
+    case LineSettings::StopBits::Two:
+        return TWOSTOPBITS;
+    case LineSettings::StopBits::One:
+        break;
+    }
+    return ONESTOPBIT;
+}
+
+// The line as the settings say, with no flow control and every byte passed on
+// as it came (binary, no parity replacement, NULs kept). 0 or the system's error.
+DWORD applyLine(HANDLE handle, const LineSettings& line) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(handle, &dcb))
+        return ::GetLastError();
+    dcb.BaudRate = DWORD(line.baudRate);
+    dcb.ByteSize = BYTE(line.dataBits);
+    dcb.Parity = dcbParity(line.parity);
+    dcb.StopBits = dcbStopBits(line.stopBits);
+    dcb.fBinary = TRUE;
+    dcb.fParity = line.parity != LineSettings::Parity::None;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    return ::SetCommState(handle, &dcb) ? 0 : ::GetLastError();
+}
+
+} // namespace
+
+SerialPortAdapter::SerialPortAdapter(ComDevices devices)
+    : devices_(std::move(devices)) {}
+
+SerialPortAdapter::~SerialPortAdapter() = default;
+
+QString SerialPortAdapter::deviceFor(int number) const {
+    return comDevice(devices_(), number);
+}
+
+QString SerialPortAdapter::portLabel() const {
+    return QStringLiteral("COM%1").arg(commPort_);
+}
+
+void SerialPortAdapter::fail(const QString& what) const {
+    throw CaptureError(QStringLiteral("Serial port %1: %2").arg(portLabel(), what));
+}
+
+void SerialPortAdapter::setCommPort(qint16 number) {
+    if (open_)
+        fail(QStringLiteral("cannot select another port while this one is open"));
+
+    // Look the port up now, so that a missing one fails before anything opens.
+    commPort_ = number;
+    const QStringList devices = devices_();
+    device_ = comDevice(devices, number);
+    if (device_.isEmpty()) {
+        QStringList found;
+        for (int n = 1; n <= devices.size(); ++n)
+            if (!devices[n - 1].isEmpty())
+                found.append(QStringLiteral("COM%1").arg(n));
+        fail(found.isEmpty()
+                 ? QStringLiteral("no such port: this system reports no serial ports")
+                 : QStringLiteral("no such port: this system has %1").arg(found.join(", ")));
+    }
+}
+
+void SerialPortAdapter::setSettings(const QString& settings) {
+    const std::optional<LineSettings> line = parseLineSettings(settings);
+    if (!line)
+        fail(QStringLiteral("invalid line settings \"%1\" (expected baud,parity,data bits,stop "
+                            "bits such as \"9600,N,8,1\")")
+                 .arg(settings));
+    line_ = *line;
+    if (open_)
+        if (const DWORD error = applyLine(open_->handle(), line_))
+            fail(QStringLiteral("cannot set the line: %1").arg(systemErrorText(error)));
+}
+
+void SerialPortAdapter::setInputLen(qint16 length) {
+    if (length < 0)
+        fail(QStringLiteral("invalid read length %1").arg(length));
+    inputLen_ = length;
+}
+
+void SerialPortAdapter::setPortOpen(bool open) {
+    if (!open) {
+        // Release the port; closing a closed port does nothing.
+        open_.reset();
+        return;
+    }
+    if (open_)
+        fail(QStringLiteral("already open"));
+    if (device_.isEmpty())
+        setCommPort(commPort_);
+
+    const std::wstring path = L"\\\\.\\COM" + std::to_wstring(commPort_);
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        QString reason = systemErrorText(error);
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
+            reason += QStringLiteral("\n\nAnother program may be using %1: close it and try "
+                                     "again.")
+                          .arg(portLabel());
+        fail(reason);
+    }
+    auto port = std::make_unique<OpenPort>(handle);
+    if (!port->eventsCreated())
+        fail(QStringLiteral("cannot open: %1").arg(systemErrorText(::GetLastError())));
+
+    if (const DWORD error = applyLine(handle, line_))
+        fail(QStringLiteral("cannot set the line: %1").arg(systemErrorText(error)));
+    if (const DWORD error = OpenPort::setTimeouts(handle))
+        fail(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(error)));
+
+    // Drop whatever arrived before this moment, then start listening.
+    if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR))
+        fail(QStringLiteral("cannot clear the input: %1").arg(systemErrorText(::GetLastError())));
+    if (const DWORD error = port->startReading([this] {
+            if (onReceive_)
+                onReceive_();
+        }))
+        fail(QStringLiteral("cannot read: %1").arg(systemErrorText(error)));
+    open_ = std::move(port);
+}
+
+void SerialPortAdapter::collectReceived() {
+    if (open_)
+        open_->collect();
+}
+
+void SerialPortAdapter::setReceiveHandler(std::function<void()> handler) {
+    onReceive_ = std::move(handler);
+}
+
+QString SerialPortAdapter::missingPortNote() const {
+    // Windows lists every port to every user: nothing is hidden.
+    return QString();
+}
+
+bool SerialPortAdapter::portOpen() const {
+    return open_ != nullptr;
+}
+
+void SerialPortAdapter::throwPendingError() {
+    if (!open_->error)
+        return;
+    const QString reason = *open_->error;
+    open_->error.reset();
+    fail(reason);
+}
+
+qint64 SerialPortAdapter::inBufferCount() {
+    if (!open_)
+        fail(QStringLiteral("not open"));
+    // An error counts only once everything read before it has been taken.
+    if (open_->received.isEmpty())
+        throwPendingError();
+    return open_->received.size();
+}
+
+QByteArray SerialPortAdapter::input() {
+    if (!open_)
+        fail(QStringLiteral("not open"));
+    if (open_->received.isEmpty())
+        throwPendingError();
+    if (inputLen_ == 0 || open_->received.size() <= inputLen_)
+        return std::exchange(open_->received, QByteArray());
+    const QByteArray head = open_->received.left(inputLen_);
+    open_->received.remove(0, inputLen_);
+    return head;
+}
+
+void SerialPortAdapter::setOutput(const QByteArray& bytes) {
+    // Nothing to send, or nowhere to send it: nothing to do.
+    if (bytes.isEmpty() || !open_)
+        return;
+    if (const DWORD error = open_->write(bytes))
+        fail(QStringLiteral("cannot send: %1").arg(systemErrorText(error)));
+}
+
+} // namespace talvern

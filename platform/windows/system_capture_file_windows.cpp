@@ -1,0 +1,109 @@
+#include "system_capture_file.h"
+
+#include "system_error.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace talvern {
+
+namespace {
+
+HANDLE handleOf(qintptr handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+} // namespace
+
+// On Windows the file is written through the Win32 API: bytes pass unchanged
+// (no text mode turning LF into CR LF), the name is used in full Unicode, and
+// while the capture runs no other program may write to, rename or delete the
+// file (reading it is allowed). Since it cannot be deleted while open, it
+// needs no check that it still has a name.
+
+SystemCaptureFile::~SystemCaptureFile() {
+    if (handle_ >= 0)
+        ::CloseHandle(handleOf(handle_));
+}
+
+void SystemCaptureFile::fail(const char* what, const QString& reason) const {
+    throw captureFileError(what, name_, reason);
+}
+
+void SystemCaptureFile::failWithErrno(const char* what, int error) const {
+    fail(what, systemErrorText(DWORD(error)));
+}
+
+void SystemCaptureFile::open(const QString& name) {
+    if (handle_ >= 0)
+        fail("Cannot reopen", QStringLiteral("it is already open"));
+    name_ = name;
+
+    // A NUL would silently cut the name short: refuse it rather than create another file.
+    if (name.contains(QChar(0)))
+        fail("Cannot create", QStringLiteral("the name contains a NUL character"));
+
+    // Created, or emptied if it exists, only when nobody else writes to it: one
+    // capture per file. Others may read it meanwhile, but neither write to it
+    // nor rename or delete it.
+    const HANDLE file =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(name.utf16()), GENERIC_WRITE,
+                      FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        failWithErrno("Cannot create", int(::GetLastError()));
+    regular_ = ::GetFileType(file) == FILE_TYPE_DISK;
+    nameLost_ = false;
+    handle_ = reinterpret_cast<qintptr>(file);
+}
+
+void SystemCaptureFile::write(QByteArrayView bytes) {
+    if (handle_ < 0)
+        fail("Cannot write to", QStringLiteral("it is not open"));
+    const HANDLE file = handleOf(handle_);
+    // The size in whole lines: what a failed write is cut back to.
+    LARGE_INTEGER whole{};
+    const bool sized = regular_ && ::GetFileSizeEx(file, &whole);
+
+    const char* p = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const DWORD chunk = DWORD(std::min<qsizetype>(left, 1 << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, p, chunk, &written, nullptr) || written == 0) {
+            const DWORD error =
+                ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : DWORD(ERROR_WRITE_FAULT);
+            const QString reason = systemErrorText(error);
+            // Take back what got in of these lines, so the file ends in a whole line.
+            if (sized && p != bytes.data() &&
+                (!::SetFilePointerEx(file, whole, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
+                fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
+                                            .arg(reason, systemErrorText(::GetLastError())));
+            fail("Cannot write to", reason);
+        }
+        p += written;
+        left -= qsizetype(written);
+    }
+}
+
+void SystemCaptureFile::close() {
+    if (handle_ < 0)
+        return;
+    const HANDLE file = handleOf(handle_);
+    handle_ = -1;
+
+    // Flush to disk first. A device such as NUL has nothing on disk to flush,
+    // and says so: that is no failure.
+    DWORD error = 0;
+    if (!::FlushFileBuffers(file)) {
+        error = ::GetLastError();
+        if (error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE)
+            error = 0;
+    }
+    if (!::CloseHandle(file) && error == 0)
+        error = ::GetLastError();
+    if (error != 0)
+        failWithErrno("Cannot save", int(error));
+}
+
+} // namespace talvern

@@ -1,0 +1,83 @@
+#include "support/error_of.h"
+#include "support/file_contents.h"
+#include "system_capture_file.h"
+#include "system_error.h"
+
+#include <windows.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using talvern::SystemCaptureFile;
+
+namespace {
+
+class CaptureFileWindowsTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(CaptureFileWindowsTest, UnicodeNamesAndLineEndsReachTheDiskUnchanged) {
+    // Names outside the ANSI code page, and bytes a text-mode file would change.
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"plain.txt", QByteArray("12.5 g\r\n12.6 g\r\n")},
+        {"Messwerte Waage \xc3\x84\xc3\x96 \xe2\x82\xac.txt", QByteArray("a\r\nb\nc\r\r\n")},
+        {"\xe6\xb8\xac\xe5\xae\x9a \xce\xb1\xce\xb2.txt", QByteArray("\x80\xff\x1a\r\n", 5)},
+    };
+    for (const auto& c : cases) {
+        const QString name = dir.filePath(QString::fromUtf8(c.name));
+        SystemCaptureFile file;
+        file.open(name);
+        file.write(c.bytes);
+        file.close();
+        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).contains(QString::fromUtf8(c.name)))
+            << c.name;
+        EXPECT_EQ(contents(name), c.bytes) << c.name;
+    }
+}
+
+TEST_F(CaptureFileWindowsTest, WhileOpenOthersMayReadButNotWriteTheFile) {
+    const QString name = dir.filePath("held.txt");
+    SystemCaptureFile file;
+    file.open(name);
+    file.write("one\r\n");
+
+    QFile reader(name);
+    EXPECT_TRUE(reader.open(QIODevice::ReadOnly));
+    EXPECT_EQ(reader.readAll(), "one\r\n");
+    reader.close();
+
+    // A second capture into the same file is refused, naming it and the reason.
+    SystemCaptureFile second;
+    const QString message = errorOf([&] { second.open(name); });
+    EXPECT_TRUE(message.startsWith("Cannot create capture file \"" + name + "\": "))
+        << message.toStdString();
+    EXPECT_GT(message.size(), QString("Cannot create capture file \"" + name + "\": ").size());
+    QFile writer(name);
+    EXPECT_FALSE(writer.open(QIODevice::Append));
+    EXPECT_FALSE(QFile::remove(name));
+
+    file.close();
+    EXPECT_EQ(contents(name), "one\r\n");
+    EXPECT_TRUE(writer.open(QIODevice::Append));
+}
+
+TEST_F(CaptureFileWindowsTest, FailuresNameTheFileAndTheSystemsReason) {
+    const QString missing = dir.filePath("no-such-folder/out.txt");
+    SystemCaptureFile file;
+    const QString message = errorOf([&] { file.open(missing); });
+    // The system's own words for the error, as FormatMessage gives them.
+    const QString reason = talvern::systemErrorText(ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(reason.startsWith("system error")) << reason.toStdString();
+    EXPECT_EQ(message, "Cannot create capture file \"" + missing + "\": " + reason)
+        << message.toStdString();
+    EXPECT_FALSE(file.isOpen());
+}

@@ -1,0 +1,355 @@
+#!/usr/bin/env python3
+"""The installed Windows program under Wine, end to end.
+
+Installs the installer silently into the Wine prefix in WINEPREFIX, maps COM1
+to a pseudo-terminal, and drives talvern.exe on an Xvfb display with real X
+input (clicks at the controls' places, typed keys). Results are judged from
+the capture file, the pseudo-terminal and exit statuses, never from pixels:
+under Wine a Qt window is drawn once and not repainted.
+
+    end_to_end.py INSTALLER WORK_DIR
+"""
+
+import fcntl
+import os
+import pty
+import re
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import tty
+
+INSTALLER, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
+PREFIX = os.environ["WINEPREFIX"]
+INSTALL_DIR = os.path.join(PREFIX, "drive_c", "Program Files", "TALVERN")
+START_MENU = os.path.join(PREFIX, "drive_c", "ProgramData", "Microsoft", "Windows",
+                          "Start Menu", "Programs", "TALVERN", "TALVERN.lnk")
+PROGRAM = r"C:\Program Files\TALVERN\talvern.exe"
+
+# The window's client area and its controls' centres, in pixels (the window is
+# laid out in twips, 15 to a pixel).
+CLIENT = (336, 345)
+FILE_NAME_BOX = (224, 60)   # Text2
+START = (100, 304)          # Command1, "Ready to upload data"
+ABORT = (216, 304)          # Command3
+EXIT = (284, 304)           # Command2
+COM2 = (52, 56)             # Option2, on its button
+
+failures = []
+
+
+class Failure(Exception):
+    pass
+
+
+def log(message):
+    print(message, flush=True)
+
+
+def check(condition, what):
+    log(("ok   " if condition else "FAIL ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def wait_for(what, predicate, timeout):
+    """Polls `predicate` until it gives a true value, for at most `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(0.05)
+
+
+def run(*args, timeout=120, check_status=True):
+    # Output through a file, not a pipe: a process Wine starts on the way (its
+    # server, the desktop) may keep a pipe open long after this one has ended.
+    with tempfile.TemporaryFile() as output:
+        status = subprocess.run(args, stdout=output, stderr=subprocess.STDOUT,
+                                timeout=timeout).returncode
+        output.seek(0)
+        text = output.read().decode(errors="replace")
+    if check_status and status != 0:
+        raise Failure(f"{' '.join(args)} ended with {status}: {text[-2000:]}")
+    return text
+
+
+def start_wine_server():
+    # One server for the whole test, its output nowhere.
+    subprocess.Popen(["wineserver", "--persistent"], stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL).wait(timeout=30)
+
+
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class Line:
+    """The pseudo-terminal behind COM1: the test writes the instrument's side."""
+
+    def __init__(self):
+        self.master, self.slave = pty.openpty()
+        # The slave stays open all along: closing it would hang the line up.
+        tty.setraw(self.slave)
+        self.path = os.ttyname(self.slave)
+
+    def send(self, data):
+        os.write(self.master, data)
+
+    def waiting(self):
+        """Bytes sent that nobody has read yet."""
+        return int.from_bytes(fcntl.ioctl(self.slave, termios.FIONREAD, b"\0\0\0\0"), "little")
+
+    def held_by_program(self):
+        """Whether a process other than this one has the line open."""
+        me = str(os.getpid())
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit() or pid == me:
+                continue
+            try:
+                fds = os.listdir(f"/proc/{pid}/fd")
+            except OSError:
+                continue
+            for fd in fds:
+                try:
+                    if os.readlink(f"/proc/{pid}/fd/{fd}") == self.path:
+                        return True
+                except OSError:
+                    pass
+        return False
+
+
+class Display:
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise Failure("Xvfb did not start")
+            number += chunk
+        os.close(read_end)
+        os.environ["DISPLAY"] = ":" + number.decode().strip()
+
+    def close(self):
+        self.server.terminate()
+        self.server.wait(timeout=30)
+
+
+def xdotool(*args):
+    return run("xdotool", *args, timeout=30, check_status=False).strip()
+
+
+class Program:
+    """One run of the installed talvern.exe and its window."""
+
+    def __init__(self, name):
+        self.log = open(os.path.join(WORK, name + ".log"), "wb")
+        env = dict(os.environ, QT_FORCE_STDERR_LOGGING="1")
+        self.process = subprocess.Popen(["wine", PROGRAM], stdout=self.log,
+                                        stderr=subprocess.STDOUT, env=env)
+        self.window = wait_for("the window", self.find_window, 90)
+        geometry = dict(line.split("=") for line in
+                        xdotool("getwindowgeometry", "--shell", self.window).splitlines())
+        x, y = int(geometry["X"]), int(geometry["Y"])
+        width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+        # Without a window manager Wine draws the frame inside the X window:
+        # the client area sits at the bottom centre of it.
+        border = (width - CLIENT[0]) // 2
+        self.origin = (x + border, y + height - CLIENT[1] - border)
+
+    def windows(self):
+        found = xdotool("search", "--onlyvisible", "--name", "^TALVERN$")
+        return found.split() if found else []
+
+    def find_window(self):
+        if self.process.poll() is not None:
+            raise Failure(f"the program ended with {self.process.returncode} before its "
+                          f"window showed")
+        found = self.windows()
+        return found[0] if found else None
+
+    def click(self, place):
+        x, y = self.origin[0] + place[0], self.origin[1] + place[1]
+        xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
+
+    def type_into(self, place, text):
+        self.click(place)
+        xdotool("windowfocus", "--sync", self.window)
+        xdotool("key", "--clearmodifiers", "ctrl+a", "BackSpace")
+        xdotool("type", "--clearmodifiers", "--delay", "15", text)
+
+    def wait_end(self, timeout=60):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"the program did not end within {timeout} s")
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.log.close()
+
+
+def records_for(device_records):
+    """What the instrument sends (CR LF line ends) and what the file must hold."""
+    sent = b"".join(r + b"\r\n" for r in device_records)
+    return sent, sent
+
+
+def send_in_pieces(line, data):
+    # Cut so that line ends straddle pieces: the file must not depend on the cuts.
+    for start in range(0, len(data), 37):
+        line.send(data[start:start + 37])
+
+
+def start_capture(program, line, target):
+    # Bytes the line held before Start must never reach the file.
+    line.send(b"STALE BEFORE START\r\n")
+    program.click(START)
+    wait_for("the file to be created empty",
+             lambda: read_file(target) == b"", 30)
+    wait_for("the port to open and clear its input",
+             lambda: line.held_by_program() and line.waiting() == 0, 30)
+
+
+def missing_port(programs):
+    missing = os.path.join(WORK, "missing-port.txt")
+    program = Program("missing-port")
+    programs.append(program)
+    program.type_into(FILE_NAME_BOX, windows_path(missing))
+    program.click(COM2)
+    program.click(START)
+    box = wait_for("the failure message box",
+                   lambda: len(program.windows()) > 1 and program.windows(), 30)
+    message = next(w for w in box if w != program.window)
+    xdotool("windowfocus", "--sync", message)
+    # A Windows message box copies its text with Ctrl+C.
+    xdotool("key", "--clearmodifiers", "ctrl+c")
+    text = run("xclip", "-o", "-selection", "clipboard", timeout=10, check_status=False)
+    check("Serial port COM2: no such port" in text,
+          f"the message names the missing port: {text.strip()!r}")
+    xdotool("key", "--clearmodifiers", "Return")
+    status = program.wait_end()
+    check(status != 0, f"a missing port ends with a non-zero status (got {status})")
+    check(read_file(missing) == b"", "the file was created before the port failed")
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    display = Display()
+    line = Line()
+    programs = []
+    try:
+        start_wine_server()
+        log(f"installing {os.path.basename(INSTALLER)} silently")
+        run("wine", INSTALLER, "/S", timeout=180)
+        wait_for("the installed program", lambda: os.path.exists(
+            os.path.join(INSTALL_DIR, "talvern.exe")), 60)
+        for part in ["talvern.exe", "uninstall.exe", "platforms/qwindows.dll",
+                     "styles/qwindowsvistastyle.dll", "Qt6Widgets.dll"]:
+            check(os.path.exists(os.path.join(INSTALL_DIR, part)), f"installed {part}")
+        check(os.path.exists(START_MENU), "Start menu entry")
+
+        run("wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/t", "REG_SZ",
+            "/d", line.path, "/f")
+        # Wine reads its ports when it starts.
+        run("wineserver", "-k", check_status=False)
+        run("wineserver", "-w")
+        start_wine_server()
+
+        # Records land byte-exact; Abort then Start empties the file and captures
+        # anew; Exit keeps every record.
+        target = os.path.join(WORK, "capture.txt")
+        program = Program("capture")
+        programs.append(program)
+        program.type_into(FILE_NAME_BOX, windows_path(target))
+        start_capture(program, line, target)
+        sent, expected = records_for([b"12.5071 g", b"HIGH" + bytes(range(0x80, 0x100)),
+                                      b"tab\there", b""])
+        send_in_pieces(line, sent)
+        wait_for("the first records in the file", lambda: read_file(target) == expected, 30)
+        check(True, "records with CR LF line ends and bytes 0x80-0xFF land byte-exact")
+
+        program.click(ABORT)
+        wait_for("Abort to release the port", lambda: not line.held_by_program(), 30)
+        check(read_file(target) == expected, "Abort keeps the file as it was")
+
+        start_capture(program, line, target)
+        check(True, "Start after Abort empties the file")
+        sent, expected = records_for([b"second capture", b"\xe9t\xe9 \xb5g"])
+        send_in_pieces(line, sent + b"partial, never ended")
+        wait_for("the second capture's records",
+                 lambda: read_file(target) == expected, 30)
+        program.click(EXIT)
+        status = program.wait_end()
+        check(status == 0, f"Exit ends with status 0 (got {status})")
+        check(read_file(target) == expected, "Exit leaves every record, CR LF once each")
+        check(not line.held_by_program(), "Exit releases the port")
+
+        # A port the system does not have: the failure message, a non-zero status.
+        # Wine makes each serial device of the machine a COM port; where they
+        # could not be hidden (windows.sh needs root for that), COM2 may exist.
+        com2 = os.path.join(PREFIX, "dosdevices", "com2")
+        if os.path.lexists(com2):
+            log(f"SKIP the missing-port case: Wine made {os.readlink(com2)} COM2 here")
+        else:
+            missing_port(programs)
+
+        # The session ends (log-off, shutdown) mid-capture: every record stays.
+        ending = os.path.join(WORK, "session-end.txt")
+        program = Program("session-end")
+        programs.append(program)
+        program.type_into(FILE_NAME_BOX, windows_path(ending))
+        start_capture(program, line, ending)
+        sent, expected = records_for([b"before the log-off %d" % n for n in range(20)])
+        send_in_pieces(line, sent)
+        wait_for("the records before the log-off", lambda: read_file(ending) == expected, 30)
+        run("wineboot", "--end-session", timeout=60, check_status=False)
+        # Wine ends the process once it has answered WM_ENDSESSION; by then the
+        # program has closed its file. The status depends on which came first.
+        status = program.wait_end()
+        log(f"     the program ended with status {status}")
+        check(read_file(ending) == expected, "the end of the session leaves every record")
+        check(not line.held_by_program(), "the end of the session releases the port")
+
+        # The uninstaller removes what the installer put there.
+        run("wine", os.path.join(INSTALL_DIR, "uninstall.exe"), "/S", timeout=120)
+        wait_for("the uninstaller to remove the program", lambda: not os.path.exists(
+            os.path.join(INSTALL_DIR, "talvern.exe")), 60)
+        check(not os.path.exists(START_MENU), "the uninstaller removes the Start menu entry")
+    except (Failure, subprocess.TimeoutExpired) as error:
+        failures.append(str(error))
+        log(f"FAIL {error}")
+    finally:
+        for program in programs:
+            program.kill()
+        display.close()
+
+    if failures:
+        log(f"{len(failures)} end-to-end check(s) failed; logs in {WORK}")
+        return 1
+    log("every end-to-end check passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs the Windows suites and the end-to-end test of the installer under Wine,
+# in a Wine prefix of their own that is removed afterwards.
+#
+#   run.sh BUILD_DIR INSTALLER
+set -euo pipefail
+build=$(cd "$1" && pwd)
+installer=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+here=$(cd "$(dirname "$0")" && pwd)
+
+work=$(mktemp -d /tmp/talvern-wine.XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A new prefix, with a server of its own whose output goes nowhere.
+mkdir -p "$WINEPREFIX"
+wineserver --persistent >/dev/null 2>&1
+wineboot -i >/dev/null 2>&1
+
+echo "-- the capture core's suites under Wine"
+ctest --test-dir "$build" --output-on-failure
+
+echo "-- the installed program under Wine, end to end"
+if ! /usr/bin/python3 "$here/end_to_end.py" "$installer" "$work/e2e"; then
+    for log in "$work"/e2e/*.log; do
+        [ -s "$log" ] && { echo "--- $(basename "$log")"; tail -n 20 "$log"; }
+    done
+    exit 1
+fi
