@@ -29,6 +29,17 @@ QStringList orderComDevices(QStringList devices) {
     return devices;
 }
 
+QString noSuchPort(const QStringList& devices, bool withDevices) {
+    QStringList found;
+    for (int n = 1; n <= devices.size(); ++n)
+        if (!devices[n - 1].isEmpty())
+            found.append(withDevices ? QStringLiteral("COM%1 = %2").arg(n).arg(devices[n - 1])
+                                     : QStringLiteral("COM%1").arg(n));
+    return found.isEmpty()
+               ? QStringLiteral("no such port: this system reports no serial ports")
+               : QStringLiteral("no such port: this system has %1").arg(found.join(", "));
+}
+
 QString comDevice(const QStringList& devices, int number) {
     if (number < 1 || number > devices.size())
         return QString();

@@ -18,6 +18,10 @@ QStringList systemComDevices();
 // The Linux order of the given device paths, as above.
 QStringList orderComDevices(QStringList devices);
 
+// Why a COM number cannot be selected: the ports this system does have, each
+// with its device when `withDevices`.
+QString noSuchPort(const QStringList& devices, bool withDevices);
+
 // What COM n opens, or an empty string if there is none.
 QString comDevice(const QStringList& devices, int number);
 

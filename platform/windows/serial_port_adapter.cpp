@@ -276,15 +276,8 @@ void SerialPortAdapter::setCommPort(qint16 number) {
     commPort_ = number;
     const QStringList devices = devices_();
     device_ = comDevice(devices, number);
-    if (device_.isEmpty()) {
-        QStringList found;
-        for (int n = 1; n <= devices.size(); ++n)
-            if (!devices[n - 1].isEmpty())
-                found.append(QStringLiteral("COM%1").arg(n));
-        fail(found.isEmpty()
-                 ? QStringLiteral("no such port: this system reports no serial ports")
-                 : QStringLiteral("no such port: this system has %1").arg(found.join(", ")));
-    }
+    if (device_.isEmpty())
+        fail(noSuchPort(devices, false));
 }
 
 void SerialPortAdapter::setSettings(const QString& settings) {
