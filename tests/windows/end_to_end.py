@@ -136,8 +136,12 @@ class Display:
     def __init__(self):
         read_end, write_end = os.pipe()
         self.server = subprocess.Popen(
+            # -noreset: by default the server resets when its last client
+            # leaves, and drops a client that connected in that moment (a
+            # program started right after another one ended).
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+             "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
+            stderr=open(os.path.join(WORK, "xvfb.log"), "wb"))
         os.close(write_end)
         number = b""
         while not number.endswith(b"\n"):
@@ -166,8 +170,10 @@ class Program:
         self.process = subprocess.Popen(["wine", PROGRAM], stdout=self.log,
                                         stderr=subprocess.STDOUT, env=env)
         self.window = wait_for("the window", self.find_window, 90)
-        geometry = dict(line.split("=") for line in
-                        xdotool("getwindowgeometry", "--shell", self.window).splitlines())
+        shell = xdotool("getwindowgeometry", "--shell", self.window)
+        geometry = dict(line.split("=", 1) for line in shell.splitlines() if "=" in line)
+        if not {"X", "Y", "WIDTH", "HEIGHT"} <= geometry.keys():
+            raise Failure(f"no geometry for the window of {name}: {shell}")
         x, y = int(geometry["X"]), int(geometry["Y"])
         width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
         # Without a window manager Wine draws the frame inside the X window:
