@@ -4,7 +4,7 @@
 // a record of 4,095 characters. CPU time per change, median of three runs with
 // the lowest and highest, as Markdown table rows.
 //
-//   bench_status_box [changes]
+//   bench_status_box [changes] [case: 0, 1 or 2; all when left out]
 #include "program.h"
 
 #include <QApplication>
@@ -99,7 +99,11 @@ int main(int argc, char** argv) {
         {"status box change, 9 characters, one per 20 ms", 9, 20},
         {"status box change, 4095 characters, back to back", 4095, 0},
     };
+    const int only = argc > 2 ? atoi(argv[2]) : -1;
+    int index = -1;
     for (const Case& c : cases) {
+        if (++index != only && only >= 0)
+            continue;
         std::vector<double> runs;
         for (int run = 0; run < 3; ++run)
             runs.push_back(perChange(program.form, c.length > 1000 ? changes / 10 : changes,

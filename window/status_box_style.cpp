@@ -31,7 +31,8 @@ void StatusBoxStyle::drawPrimitive(PrimitiveElement element, const QStyleOption*
     if (panel_.isNull() || !(key == panelKey_)) {
         QPixmap panel(option->rect.size() * ratio);
         panel.setDevicePixelRatio(ratio);
-        panel.fill(Qt::transparent);
+        // What shows through the frame's rounded corners is the window.
+        panel.fill(option->palette.color(QPalette::Window));
         QStyleOptionFrame at(*frame);
         at.rect = QRect(QPoint(0, 0), option->rect.size());
         QPainter drawing(&panel);

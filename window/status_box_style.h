@@ -17,6 +17,11 @@ public:
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;
 
+    // Whether the copied panel covers every pixel of the box, its corners
+    // filled with the window's colour: then nothing behind the box needs
+    // painting when its text changes.
+    bool panelIsOpaque() const { return copyPanel_; }
+
 private:
     // Everything the panel is drawn from.
     struct PanelKey {
