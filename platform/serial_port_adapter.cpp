@@ -60,15 +60,13 @@ SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringLi
                 QMetaObject::invokeMethod(
                     &port_, [this] { onReceive_ ? onReceive_() : void(); }, Qt::QueuedConnection);
         });
-    // Bytes that arrive are announced from whatever event loop runs; the
-    // handler runs as an event of its own, outside the port's own reading.
-    QObject::connect(
-        &port_, &QSerialPort::readyRead, &port_,
-        [this] {
-            if (onReceive_)
-                onReceive_();
-        },
-        Qt::QueuedConnection);
+    // Bytes that arrive are announced from whatever event loop runs, at once:
+    // a posted event of its own would cost every read a second wake-up. The
+    // handler may close the port; the port's reading is safe against that.
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] {
+        if (onReceive_)
+            onReceive_();
+    });
 }
 
 QString SerialPortAdapter::describeError(QSerialPort::SerialPortError error) const {

@@ -5,7 +5,6 @@
 #include "status_box_style.h"
 #include "window_font.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
@@ -359,10 +358,8 @@ void Form1::beep() {
 }
 
 void Form1::processEvents() {
-    // Handle whatever is pending without waiting. Only when nothing is, sleep
-    // until the next event.
-    if (QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents))
-        return;
+    // Handle whatever is pending; only when nothing is, sleep until the next
+    // event. One pass of the event loop either way.
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
