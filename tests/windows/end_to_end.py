@@ -66,17 +66,32 @@ def wait_for(what, predicate, timeout):
         time.sleep(0.05)
 
 
-def run(*args, timeout=120, check_status=True):
+def run(*args, timeout=120, check_status=True, errors_apart=False):
     # Output through a file, not a pipe: a process Wine starts on the way (its
     # server, the desktop) may keep a pipe open long after this one has ended.
+    # With errors_apart, what the command says on stderr is left out.
     with tempfile.TemporaryFile() as output:
-        status = subprocess.run(args, stdout=output, stderr=subprocess.STDOUT,
+        errors = subprocess.DEVNULL if errors_apart else subprocess.STDOUT
+        status = subprocess.run(args, stdout=output, stderr=errors,
                                 timeout=timeout).returncode
         output.seek(0)
         text = output.read().decode(errors="replace")
     if check_status and status != 0:
         raise Failure(f"{' '.join(args)} ended with {status}: {text[-2000:]}")
     return text
+
+
+def run_retrying(*args, attempts=3):
+    """Runs a Wine command that now and then fails to start right after
+    another Wine program ended; gives up after `attempts` tries."""
+    for attempt in range(1, attempts + 1):
+        try:
+            return run(*args)
+        except Failure as failure:
+            if attempt == attempts:
+                raise
+            log(f"     retrying: {failure}")
+            time.sleep(1)
 
 
 def start_wine_server():
@@ -157,8 +172,9 @@ class Display:
         self.server.wait(timeout=30)
 
 
-def xdotool(*args):
-    return run("xdotool", *args, timeout=30, check_status=False).strip()
+def xdotool(*args, errors_apart=False):
+    return run("xdotool", *args, timeout=30, check_status=False,
+               errors_apart=errors_apart).strip()
 
 
 class Program:
@@ -182,8 +198,10 @@ class Program:
         self.origin = (x + border, y + height - CLIENT[1] - border)
 
     def windows(self):
-        found = xdotool("search", "--onlyvisible", "--name", "^TALVERN$")
-        return found.split() if found else []
+        # A window that goes away while xdotool looks makes it print an X
+        # error: only the numbers it prints are windows.
+        found = xdotool("search", "--onlyvisible", "--name", "^TALVERN$", errors_apart=True)
+        return [word for word in found.split() if word.isdigit()]
 
     def find_window(self):
         if self.process.poll() is not None:
@@ -275,7 +293,7 @@ def main():
             check(os.path.exists(os.path.join(INSTALL_DIR, part)), f"installed {part}")
         check(os.path.exists(START_MENU), "Start menu entry")
 
-        run("wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/t", "REG_SZ",
+        run_retrying("wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/t", "REG_SZ",
             "/d", line.path, "/f")
         # Wine reads its ports when it starts.
         run("wineserver", "-k", check_status=False)
