@@ -81,17 +81,27 @@ def run(*args, timeout=120, check_status=True, errors_apart=False):
     return text
 
 
-def run_retrying(*args, attempts=3):
-    """Runs a Wine command that now and then fails to start right after
-    another Wine program ended; gives up after `attempts` tries."""
-    for attempt in range(1, attempts + 1):
-        try:
-            return run(*args)
-        except Failure as failure:
-            if attempt == attempts:
-                raise
-            log(f"     retrying: {failure}")
-            time.sleep(1)
+def map_com1(device):
+    """Maps COM1 to `device` in the prefix's registry file, as
+    `reg add HKLM\\Software\\Wine\\Ports /v COM1` would, without starting a
+    Wine program for it. The server must be stopped: it writes the file when it
+    stops and reads it when it starts, which is also when Wine reads its ports."""
+    path = os.path.join(PREFIX, "system.reg")
+    with open(path, encoding="latin-1") as f:
+        lines = f.read().split("\n")
+    value = f'"COM1"="{device}"'
+    header = next((i for i, text in enumerate(lines)
+                   if text.startswith("[Software\\\\Wine\\\\Ports]")), None)
+    if header is None:
+        lines += [f"[Software\\\\Wine\\\\Ports] {int(time.time())}", value, ""]
+    else:
+        # The key's own comment lines (#time=...) stay right below its name.
+        at = header + 1
+        while at < len(lines) and lines[at].startswith("#"):
+            at += 1
+        lines.insert(at, value)
+    with open(path, "w", encoding="latin-1") as f:
+        f.write("\n".join(lines))
 
 
 def start_wine_server():
@@ -293,11 +303,10 @@ def main():
             check(os.path.exists(os.path.join(INSTALL_DIR, part)), f"installed {part}")
         check(os.path.exists(START_MENU), "Start menu entry")
 
-        run_retrying("wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/t", "REG_SZ",
-            "/d", line.path, "/f")
-        # Wine reads its ports when it starts.
+        # COM1 is the pseudo-terminal from the next start of the server on.
         run("wineserver", "-k", check_status=False)
         run("wineserver", "-w")
+        map_com1(line.path)
         start_wine_server()
 
         # Records land byte-exact; Abort then Start empties the file and captures
