@@ -81,6 +81,17 @@ def run(*args, timeout=120, check_status=True, errors_apart=False):
     return text
 
 
+def run_twice(*args, timeout=120):
+    """Runs a Wine program, and once more if it fails. Now and then a Wine
+    program started right after another one ended exits at once, saying
+    nothing (reg, the test suite); the retry is logged."""
+    try:
+        return run(*args, timeout=timeout)
+    except Failure as failure:
+        log(f"     starting again: {failure}")
+        return run(*args, timeout=timeout)
+
+
 def map_com1(device):
     """Maps COM1 to `device` in the prefix's registry file, as
     `reg add HKLM\\Software\\Wine\\Ports /v COM1` would, without starting a
@@ -193,9 +204,16 @@ class Program:
     def __init__(self, name):
         self.log = open(os.path.join(WORK, name + ".log"), "wb")
         env = dict(os.environ, QT_FORCE_STDERR_LOGGING="1")
-        self.process = subprocess.Popen(["wine", PROGRAM], stdout=self.log,
-                                        stderr=subprocess.STDOUT, env=env)
-        self.window = wait_for("the window", self.find_window, 90)
+        for attempt in (1, 2):
+            self.process = subprocess.Popen(["wine", PROGRAM], stdout=self.log,
+                                            stderr=subprocess.STDOUT, env=env)
+            try:
+                self.window = wait_for("the window", self.find_window, 90)
+                break
+            except Failure as failure:
+                if attempt == 2 or self.process.poll() is None:
+                    raise
+                log(f"     starting again: {failure}")
         shell = xdotool("getwindowgeometry", "--shell", self.window)
         geometry = dict(line.split("=", 1) for line in shell.splitlines() if "=" in line)
         if not {"X", "Y", "WIDTH", "HEIGHT"} <= geometry.keys():
@@ -295,7 +313,7 @@ def main():
     try:
         start_wine_server()
         log(f"installing {os.path.basename(INSTALLER)} silently")
-        run("wine", INSTALLER, "/S", timeout=180)
+        run_twice("wine", INSTALLER, "/S", timeout=180)
         wait_for("the installed program", lambda: os.path.exists(
             os.path.join(INSTALL_DIR, "talvern.exe")), 60)
         for part in ["talvern.exe", "uninstall.exe", "platforms/qwindows.dll",
