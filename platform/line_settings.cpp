@@ -46,4 +46,10 @@ std::optional<LineSettings> parseLineSettings(const QString& text) {
     return line;
 }
 
+QString invalidLineSettings(const QString& text) {
+    return QStringLiteral("invalid line settings \"%1\" (expected baud,parity,data bits,stop "
+                          "bits such as \"9600,N,8,1\")")
+        .arg(text);
+}
+
 } // namespace talvern

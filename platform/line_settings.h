@@ -23,4 +23,7 @@ struct LineSettings {
 // bits 1, 1.5 or 2. Nothing for any other text.
 std::optional<LineSettings> parseLineSettings(const QString& text);
 
+// What a port adapter says of settings that do not read.
+QString invalidLineSettings(const QString& text);
+
 } // namespace talvern

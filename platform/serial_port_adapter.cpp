@@ -130,9 +130,7 @@ void SerialPortAdapter::setCommPort(qint16 number) {
 void SerialPortAdapter::setSettings(const QString& settings) {
     const std::optional<LineSettings> line = parseLineSettings(settings);
     if (!line)
-        fail(QStringLiteral("invalid line settings \"%1\" (expected baud,parity,data bits,stop "
-                            "bits such as \"9600,N,8,1\")")
-                 .arg(settings));
+        fail(invalidLineSettings(settings));
     line_ = *line;
     if (port_.isOpen())
         applyLine();

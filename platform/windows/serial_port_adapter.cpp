@@ -283,9 +283,7 @@ void SerialPortAdapter::setCommPort(qint16 number) {
 void SerialPortAdapter::setSettings(const QString& settings) {
     const std::optional<LineSettings> line = parseLineSettings(settings);
     if (!line)
-        fail(QStringLiteral("invalid line settings \"%1\" (expected baud,parity,data bits,stop "
-                            "bits such as \"9600,N,8,1\")")
-                 .arg(settings));
+        fail(invalidLineSettings(settings));
     line_ = *line;
     if (open_)
         if (const DWORD error = applyLine(open_->handle(), line_))
