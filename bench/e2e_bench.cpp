@@ -135,6 +135,29 @@ struct Cat {
     bool ok = false;
 };
 
+// The bare one-thread Qt reader (one_thread_floor.cpp) copying its own line to
+// a file: what waiting in Qt's event loop costs before the program adds anything.
+struct Floor {
+    explicit Floor(const QString& file)
+        : path(file) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.start(QCoreApplication::applicationDirPath() + "/bench_one_thread_floor",
+                      {line.slavePath(), path});
+        ok = process.waitForStarted();
+    }
+    ~Floor() {
+        process.kill();
+        process.waitForFinished();
+    }
+    qint64 pid() { return process.processId(); }
+    PseudoTerminal line;
+    QProcess process;
+    QString path;
+    bool ok = false;
+};
+
 // `count` records of `size` bytes each, the CR included (1 byte: a bare CR);
 // `file` gets the lines the capture file must hold.
 QByteArray records(qsizetype size, qsizetype count, QByteArray* file = nullptr) {
@@ -156,39 +179,52 @@ QByteArray records(qsizetype size, qsizetype count, QByteArray* file = nullptr) 
     return stream;
 }
 
-// CPU share of one core, in per cent, of the program and of `cat` while the same
-// writes arrive on their lines at a steady pace: `perWrite` records of `size`
-// bytes, each record with a text of its own, every `period`.
-std::pair<double, double> steadyCost(const QString& folder, qsizetype size, qsizetype perWrite,
-                                     std::chrono::microseconds period, double seconds) {
+// CPU share of one core, in per cent, of the program, of `cat` and of the bare
+// one-thread Qt reader while the same writes arrive on their lines at a steady
+// pace: `perWrite` records of `size` bytes, each record with a text of its own,
+// every `period`.
+struct SteadyCost {
+    double program = kNaN, cat = kNaN, floor = kNaN;
+};
+
+SteadyCost steadyCost(const QString& folder, qsizetype size, qsizetype perWrite,
+                      std::chrono::microseconds period, double seconds) {
     Capture capture(folder + "/steady.txt");
     Cat cat(folder + "/steady-cat.txt");
-    if (!capture.ok || !cat.ok)
-        return {kNaN, kNaN};
+    Floor floor(folder + "/steady-floor.txt");
+    if (!capture.ok || !cat.ok || !floor.ok)
+        return {};
+    // The reader opens its line itself: wait until it is up, so that the first
+    // writes are not lost and its start is not counted.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const qint64 writes = qint64(seconds * 1e6 / double(period.count()));
     const QByteArray stream = records(size, writes * perWrite);
     const qsizetype chunkBytes = size * perWrite;
     const double programBefore = cpuSeconds(capture.pid());
     const double catBefore = cpuSeconds(cat.pid());
+    const double floorBefore = cpuSeconds(floor.pid());
     const Clock::time_point start = Clock::now();
+    PseudoTerminal* ends[] = {&capture.line, &cat.line, &floor.line};
     for (qint64 n = 0; n < writes; ++n) {
         std::this_thread::sleep_until(start + period / 2 + n * period);
-        // Take turns at being first, so neither always wakes first.
-        PseudoTerminal& first = n % 2 ? capture.line : cat.line;
-        PseudoTerminal& second = n % 2 ? cat.line : capture.line;
+        // Take turns at being first, so none always wakes first.
         const QByteArray chunk = stream.mid(n * chunkBytes, chunkBytes);
-        first.send(chunk);
-        second.send(chunk);
+        for (int i = 0; i < 3; ++i)
+            ends[(n + i) % 3]->send(chunk);
     }
     std::this_thread::sleep_until(start + writes * period);
     const double elapsed = secondsSince(start);
-    const double program = 100.0 * (cpuSeconds(capture.pid()) - programBefore) / elapsed;
-    const double plain = 100.0 * (cpuSeconds(cat.pid()) - catBefore) / elapsed;
-    // Every record must have reached the file, each CR grown into CR LF.
+    SteadyCost cost;
+    cost.program = 100.0 * (cpuSeconds(capture.pid()) - programBefore) / elapsed;
+    cost.cat = 100.0 * (cpuSeconds(cat.pid()) - catBefore) / elapsed;
+    cost.floor = 100.0 * (cpuSeconds(floor.pid()) - floorBefore) / elapsed;
+    // Every record must have reached the files, each CR grown into CR LF in the
+    // program's.
     const qint64 lines = stream.size() + writes * perWrite;
-    if (!waitForSize(capture.path, lines, 10) || !waitForSize(cat.path, stream.size(), 10))
-        return {kNaN, kNaN};
-    return {program, plain};
+    if (!waitForSize(capture.path, lines, 10) || !waitForSize(cat.path, stream.size(), 10) ||
+        !waitForSize(floor.path, stream.size(), 10))
+        return {};
+    return cost;
 }
 
 void steadyRows(const QString& folder, int runs, double seconds) {
@@ -209,15 +245,18 @@ void steadyRows(const QString& folder, int runs, double seconds) {
          seconds, "<= 4 %"},
     };
     for (const Feed& feed : feeds) {
-        std::vector<double> program, plain;
+        std::vector<double> program, plain, floor;
         for (int run = 0; run < runs; ++run) {
-            const auto [ours, cat] =
+            const SteadyCost cost =
                 steadyCost(folder, feed.size, feed.perWrite, feed.period, feed.seconds);
-            program.push_back(ours);
-            plain.push_back(cat);
+            program.push_back(cost.program);
+            plain.push_back(cost.cat);
+            floor.push_back(cost.floor);
         }
-        row(QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds),
-            spread(program, 2, " %"), spread(plain, 2, " %"), feed.target);
+        const QString measure = QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds);
+        row(measure, spread(program, 2, " %"), spread(plain, 2, " %"), feed.target);
+        row(QStringLiteral("  the same, a bare one-thread Qt reader"), spread(floor, 2, " %"),
+            spread(plain, 2, " %"), "");
     }
 }
 
