@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <poll.h>
 #include <random>
 #include <sys/inotify.h>
@@ -135,19 +136,21 @@ struct Cat {
     bool ok = false;
 };
 
-// The bare one-thread Qt reader (one_thread_floor.cpp) copying its own line to
-// a file: what waiting in Qt's event loop costs before the program adds anything.
-struct Floor {
-    explicit Floor(const QString& file)
+// One of the programs built beside this benchmark, copying its own line to a
+// file: the bare one-thread Qt reader (one_thread_floor.cpp), what waiting in
+// Qt's event loop costs before the program adds anything, or the sketch of the
+// capture with a reader thread (reader_thread_sketch.cpp).
+struct Reader {
+    Reader(const char* program, const QString& file, const QStringList& options = {})
         : path(file) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         process.setProcessEnvironment(environment);
-        process.start(QCoreApplication::applicationDirPath() + "/bench_one_thread_floor",
-                      {line.slavePath(), path});
+        process.start(QCoreApplication::applicationDirPath() + "/" + program,
+                      QStringList{line.slavePath(), path} + options);
         ok = process.waitForStarted();
     }
-    ~Floor() {
+    ~Reader() {
         process.kill();
         process.waitForFinished();
     }
@@ -179,51 +182,79 @@ QByteArray records(qsizetype size, qsizetype count, QByteArray* file = nullptr) 
     return stream;
 }
 
-// CPU share of one core, in per cent, of the program, of `cat` and of the bare
-// one-thread Qt reader while the same writes arrive on their lines at a steady
-// pace: `perWrite` records of `size` bytes, each record with a text of its own,
-// every `period`.
-struct SteadyCost {
-    double program = kNaN, cat = kNaN, floor = kNaN;
+// The programs weighed against the program at steady rates, besides `cat`: the
+// program in bench/ and its options, what its row says, and whether its file
+// gets CR LF line ends.
+struct Alternative {
+    const char* program;
+    QStringList options;
+    const char* measure;
+    bool framed;
 };
 
-SteadyCost steadyCost(const QString& folder, qsizetype size, qsizetype perWrite,
-                      std::chrono::microseconds period, double seconds) {
+const Alternative kAlternatives[] = {
+    {"bench_one_thread_floor", {}, "  the same, a bare one-thread Qt reader", false},
+    {"bench_reader_thread_sketch", {}, "  the same, sketch: reader thread, this box", true},
+    {"bench_reader_thread_sketch",
+     {"painted"},
+     "  the same, sketch: reader thread, painted box",
+     true},
+};
+constexpr int kAlternativeCount = int(std::size(kAlternatives));
+
+// CPU share of one core, in per cent, of the program, of `cat` and of each
+// alternative while the same writes arrive on their lines at a steady pace:
+// `perWrite` records of `size` bytes, each record with a text of its own, every
+// `period`. Empty when a run failed.
+std::vector<double> steadyCost(const QString& folder, qsizetype size, qsizetype perWrite,
+                               std::chrono::microseconds period, double seconds) {
     Capture capture(folder + "/steady.txt");
     Cat cat(folder + "/steady-cat.txt");
-    Floor floor(folder + "/steady-floor.txt");
-    if (!capture.ok || !cat.ok || !floor.ok)
+    std::vector<std::unique_ptr<Reader>> others;
+    for (int i = 0; i < kAlternativeCount; ++i)
+        others.push_back(std::make_unique<Reader>(kAlternatives[i].program,
+                                                  folder + QStringLiteral("/steady-%1.txt").arg(i),
+                                                  kAlternatives[i].options));
+    if (!capture.ok || !cat.ok ||
+        std::any_of(others.begin(), others.end(), [](const auto& other) { return !other->ok; }))
         return {};
-    // The reader opens its line itself: wait until it is up, so that the first
-    // writes are not lost and its start is not counted.
+    // The alternatives open their lines themselves: wait until they are up, so
+    // that the first writes are not lost and their start is not counted.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const qint64 writes = qint64(seconds * 1e6 / double(period.count()));
     const QByteArray stream = records(size, writes * perWrite);
     const qsizetype chunkBytes = size * perWrite;
-    const double programBefore = cpuSeconds(capture.pid());
-    const double catBefore = cpuSeconds(cat.pid());
-    const double floorBefore = cpuSeconds(floor.pid());
+    std::vector<qint64> pids{capture.pid(), cat.pid()};
+    std::vector<PseudoTerminal*> ends{&capture.line, &cat.line};
+    for (const auto& other : others) {
+        pids.push_back(other->pid());
+        ends.push_back(&other->line);
+    }
+    std::vector<double> before;
+    for (const qint64 pid : pids)
+        before.push_back(cpuSeconds(pid));
     const Clock::time_point start = Clock::now();
-    PseudoTerminal* ends[] = {&capture.line, &cat.line, &floor.line};
     for (qint64 n = 0; n < writes; ++n) {
         std::this_thread::sleep_until(start + period / 2 + n * period);
         // Take turns at being first, so none always wakes first.
         const QByteArray chunk = stream.mid(n * chunkBytes, chunkBytes);
-        for (int i = 0; i < 3; ++i)
-            ends[(n + i) % 3]->send(chunk);
+        for (size_t i = 0; i < ends.size(); ++i)
+            ends[(size_t(n) + i) % ends.size()]->send(chunk);
     }
     std::this_thread::sleep_until(start + writes * period);
     const double elapsed = secondsSince(start);
-    SteadyCost cost;
-    cost.program = 100.0 * (cpuSeconds(capture.pid()) - programBefore) / elapsed;
-    cost.cat = 100.0 * (cpuSeconds(cat.pid()) - catBefore) / elapsed;
-    cost.floor = 100.0 * (cpuSeconds(floor.pid()) - floorBefore) / elapsed;
-    // Every record must have reached the files, each CR grown into CR LF in the
-    // program's.
+    std::vector<double> cost;
+    for (size_t i = 0; i < pids.size(); ++i)
+        cost.push_back(100.0 * (cpuSeconds(pids[i]) - before[i]) / elapsed);
+    // Every record must have reached the files, each CR grown into CR LF where
+    // records are framed.
     const qint64 lines = stream.size() + writes * perWrite;
-    if (!waitForSize(capture.path, lines, 10) || !waitForSize(cat.path, stream.size(), 10) ||
-        !waitForSize(floor.path, stream.size(), 10))
+    if (!waitForSize(capture.path, lines, 10) || !waitForSize(cat.path, stream.size(), 10))
         return {};
+    for (int i = 0; i < kAlternativeCount; ++i)
+        if (!waitForSize(others[size_t(i)]->path, kAlternatives[i].framed ? lines : stream.size(),
+                         10))
+            return {};
     return cost;
 }
 
@@ -245,18 +276,20 @@ void steadyRows(const QString& folder, int runs, double seconds) {
          seconds, "<= 4 %"},
     };
     for (const Feed& feed : feeds) {
-        std::vector<double> program, plain, floor;
+        // One list of runs per contender: the program, `cat`, the alternatives.
+        std::vector<std::vector<double>> runsOf(2 + kAlternativeCount);
         for (int run = 0; run < runs; ++run) {
-            const SteadyCost cost =
+            std::vector<double> cost =
                 steadyCost(folder, feed.size, feed.perWrite, feed.period, feed.seconds);
-            program.push_back(cost.program);
-            plain.push_back(cost.cat);
-            floor.push_back(cost.floor);
+            cost.resize(runsOf.size(), kNaN);
+            for (size_t i = 0; i < runsOf.size(); ++i)
+                runsOf[i].push_back(cost[i]);
         }
-        const QString measure = QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds);
-        row(measure, spread(program, 2, " %"), spread(plain, 2, " %"), feed.target);
-        row(QStringLiteral("  the same, a bare one-thread Qt reader"), spread(floor, 2, " %"),
-            spread(plain, 2, " %"), "");
+        const QString plain = spread(runsOf[1], 2, " %");
+        row(QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds),
+            spread(runsOf[0], 2, " %"), plain, feed.target);
+        for (int i = 0; i < kAlternativeCount; ++i)
+            row(kAlternatives[i].measure, spread(runsOf[size_t(2 + i)], 2, " %"), plain, "");
     }
 }
 
