@@ -2,9 +2,10 @@
 // capturing from a pseudo-terminal, side by side with `cat` reading a line of
 // its own in the same run. Each figure is the median of several runs, with the
 // lowest and highest beside it. Prints one Markdown table row per figure:
-//   the CPU cost of steady feeds (idle, 9600 baud, 1 MB/s), flood throughput for
-//   records of 1 to 4096 bytes, the latency from a CR to its line in the file,
-//   and peak memory.
+//   the CPU cost of steady feeds (idle, 9600 baud, 1 MB/s), with other shapes
+//   of the capture measured in the same runs; flood throughput for records of
+//   1 to 4096 bytes, the latency from a CR to its line in the file, and peak
+//   memory.
 //
 //   bench_e2e [runs] [seconds-per-steady-run] [megabytes-per-flood] [steady|flood|latency]
 #include "support/harness_process.h"
