@@ -38,7 +38,7 @@ echo "== the run command, without the test-only packages"
 tests/run_command_test.sh && echo "run command: 1 test passed" >>"$said"
 
 # The Windows program: cross-built, packaged as an installer and tested under
-# Wine. The first run builds Qt for Windows once (about 15 minutes on an idle
+# Wine. The first run builds Qt for Windows once (about 22 minutes on an idle
 # two-core machine); TALVERN_SKIP_WINDOWS=1 leaves this part out.
 if [ "${TALVERN_SKIP_WINDOWS:-0}" != 1 ]; then
     echo "== the Windows program and its installer, tested under Wine"

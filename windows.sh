@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows program and its installer on this Debian machine, and with
 # `test` runs its tests under Wine. Installs the cross tools it needs. The first
-# run cross-builds Qt for Windows (about 15 minutes on two cores), cached outside
+# run cross-builds Qt for Windows (about 22 minutes on two cores), cached outside
 # the checkout (/var/cache/talvern as root, else ~/.cache/talvern, or
 # TALVERN_WINDOWS_CACHE); later runs reuse it.
 #
