@@ -117,38 +117,26 @@ struct Capture {
     bool ok = false;
 };
 
-// `cat` copying its own line to a file.
-struct Cat {
-    explicit Cat(const QString& file)
-        : path(file) {
-        process.setStandardInputFile(line.slavePath());
-        process.setStandardOutputFile(path);
-        process.start("cat");
-        ok = process.waitForStarted();
-    }
-    ~Cat() {
-        process.kill();
-        process.waitForFinished();
-    }
-    qint64 pid() { return process.processId(); }
-    PseudoTerminal line;
-    QProcess process;
-    QString path;
-    bool ok = false;
-};
-
-// One of the programs built beside this benchmark, copying its own line to a
-// file: the bare one-thread Qt reader (one_thread_floor.cpp), what waiting in
-// Qt's event loop costs before the program adds anything, or the sketch of the
-// capture with a reader thread (reader_thread_sketch.cpp).
+// Another program copying a line of its own to a file: `cat` (the line as its
+// input, the file as its output), or one of the programs built beside this
+// benchmark (the line and the file as arguments): the bare one-thread Qt reader
+// (one_thread_floor.cpp), what waiting in Qt's event loop costs before the
+// program adds anything, or the sketch of the capture with a reader thread
+// (reader_thread_sketch.cpp).
 struct Reader {
-    Reader(const char* program, const QString& file, const QStringList& options = {})
+    Reader(const QString& program, const QString& file, const QStringList& options = {})
         : path(file) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(environment);
-        process.start(QCoreApplication::applicationDirPath() + "/" + program,
-                      QStringList{line.slavePath(), path} + options);
+        if (program == "cat") {
+            process.setStandardInputFile(line.slavePath());
+            process.setStandardOutputFile(path);
+            process.start(program);
+        } else {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+            process.setProcessEnvironment(environment);
+            process.start(QCoreApplication::applicationDirPath() + "/" + program,
+                          QStringList{line.slavePath(), path} + options);
+        }
         ok = process.waitForStarted();
     }
     ~Reader() {
@@ -210,7 +198,7 @@ constexpr int kAlternativeCount = int(std::size(kAlternatives));
 std::vector<double> steadyCost(const QString& folder, qsizetype size, qsizetype perWrite,
                                std::chrono::microseconds period, double seconds) {
     Capture capture(folder + "/steady.txt");
-    Cat cat(folder + "/steady-cat.txt");
+    Reader cat("cat", folder + "/steady-cat.txt");
     std::vector<std::unique_ptr<Reader>> others;
     for (int i = 0; i < kAlternativeCount; ++i)
         others.push_back(std::make_unique<Reader>(kAlternatives[i].program,
@@ -320,7 +308,7 @@ std::pair<double, double> flood(const QString& folder, const QByteArray& stream,
     }
     double plain = kNaN;
     {
-        Cat cat(folder + "/flood-cat.txt");
+        Reader cat("cat", folder + "/flood-cat.txt");
         if (!cat.ok)
             return {ours, kNaN};
         const Clock::time_point start = Clock::now();
