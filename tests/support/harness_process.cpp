@@ -1,7 +1,10 @@
 #include "harness_process.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcessEnvironment>
+
+#include <cstdio>
 
 #ifndef TALVERN_HARNESS
 #error "TALVERN_HARNESS must name the harness program"
@@ -34,7 +37,31 @@ bool HarnessProcess::startCapture(const QString& fileName) {
     send("type Text2 " + fileName);
     send("click Command1");
     send("enabled Command3");
-    return waitFor("enabled Command3") == "enabled Command3 1";
+    const QString answer = waitFor("enabled Command3");
+    if (answer.isNull())
+        describeSilence("enabled Command3");
+    return answer == "enabled Command3 1";
+}
+
+void HarnessProcess::describeSilence(const QString& awaited) {
+    // Where the program is, for a failure that does not come back: what it said
+    // last and, from the system, what its main thread is waiting in.
+    const auto proc = [this](const char* entry) {
+        QFile file(QStringLiteral("/proc/%1/%2").arg(process.processId()).arg(entry));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
+                                              : QStringLiteral("(unreadable)");
+    };
+    QString state;
+    for (const QString& line : proc("status").split('\n'))
+        if (line.startsWith("State:"))
+            state = line;
+    std::fprintf(stderr,
+                 "The harness (process %lld, %s) gave no \"%s\".\nIts last lines:\n  %s\n"
+                 "%s; waiting in %s; kernel stack:\n%s\n",
+                 qint64(process.processId()),
+                 process.state() == QProcess::Running ? "running" : "ended", qPrintable(awaited),
+                 qPrintable(said.join("\n  ")), qPrintable(state), qPrintable(proc("wchan")),
+                 qPrintable(proc("stack")));
 }
 
 QString HarnessProcess::waitFor(const QString& prefix, int ms) {
@@ -42,6 +69,9 @@ QString HarnessProcess::waitFor(const QString& prefix, int ms) {
     for (;;) {
         while (process.canReadLine()) {
             const QString line = QString::fromUtf8(process.readLine()).chopped(1);
+            said.append(line);
+            if (said.size() > 20)
+                said.removeFirst();
             if (line.startsWith(prefix))
                 return line;
         }
