@@ -52,24 +52,12 @@ bool HarnessProcess::startCapture(const QString& fileName) {
 }
 
 void HarnessProcess::describeSilence(const QString& awaited) {
-    // Where the program is, for a failure that does not come back: what it said
-    // last and, from the system, what its main thread is waiting in.
-    const auto proc = [this](const char* entry) {
-        QFile file(QStringLiteral("/proc/%1/%2").arg(process.processId()).arg(entry));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
-                                              : QStringLiteral("(unreadable)");
-    };
-    QString state;
-    for (const QString& line : proc("status").split('\n'))
-        if (line.startsWith("State:"))
-            state = line;
-    std::fprintf(stderr,
-                 "The harness (process %lld, %s) gave no \"%s\".\nIts last lines:\n  %s\n"
-                 "%s; waiting in %s; kernel stack:\n%s\n",
-                 qint64(process.processId()),
-                 process.state() == QProcess::Running ? "running" : "ended", qPrintable(awaited),
-                 qPrintable(said.join("\n  ")), qPrintable(state), qPrintable(proc("wchan")),
-                 qPrintable(proc("stack")));
+    // For a failure that does not come back: what the program said last, and
+    // what its main thread waits in.
+    QFile stack(QStringLiteral("/proc/%1/stack").arg(process.processId()));
+    const QByteArray where = stack.open(QIODevice::ReadOnly) ? stack.readAll() : "(unreadable)\n";
+    std::fprintf(stderr, "The harness gave no \"%s\". Its last lines:\n  %s\nIts kernel stack:\n%s",
+                 qPrintable(awaited), qPrintable(said.join("\n  ")), where.constData());
 }
 
 QString HarnessProcess::waitFor(const QString& prefix, int ms) {
