@@ -56,6 +56,7 @@ void frameAndWrite(benchmark::State& state) {
             state.PauseTiming();
             file.close();
             file.open(path);
+            file.empty();
             written = 0;
             state.ResumeTiming();
         }

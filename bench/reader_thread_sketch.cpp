@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     talvern::SystemCaptureFile file;
     try {
         file.open(QString::fromLocal8Bit(argv[2]));
+        file.empty();
     } catch (const talvern::CaptureError& error) {
         std::fprintf(stderr, "%s\n", qPrintable(error.message()));
         return 1;

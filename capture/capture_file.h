@@ -14,8 +14,12 @@ class CaptureFile {
 public:
     virtual ~CaptureFile() = default;
 
-    // Creates the file, or empties it if it exists. Refused while one is open.
+    // Creates the file, or opens it as it is if it exists, and holds it for this
+    // capture alone. Refused while one is open.
     virtual void open(const QString& name) = 0;
+    // Empties the open file: the capture begins. Until then an earlier file of
+    // the same name keeps its bytes.
+    virtual void empty() = 0;
     // Appends the bytes, all of them, straight to the system (nothing is kept
     // in this process), or throws. A write that fails leaves the file as it was
     // before it, so the file never ends in part of a line.

@@ -57,13 +57,15 @@ Outcome CaptureRun::start() {
         return {};
     }
 
-    // The file first, then the port: a port that fails leaves the file created, empty.
+    // The file first, then the port, then the file is emptied: a port that fails
+    // leaves a new file created and empty, and an earlier one as it was.
     try {
         file_.open(withHomeFolder(settings_.CaptureFileName));
         port_.setCommPort(settings_.PortNumber);
         port_.setSettings(kLineSettings);
         port_.setInputLen(0);
         port_.setPortOpen(true);
+        file_.empty();
     } catch (const CaptureError& error) {
         return fail(error);
     } catch (const std::exception& error) {

@@ -14,6 +14,7 @@ public:
     ~SystemCaptureFile() override; // last resort only: the capture run closes the file itself
 
     void open(const QString& name) override;
+    void empty() override;
     void write(QByteArrayView bytes) override;
     void close() override;
     bool isOpen() const override { return handle_ >= 0; }

@@ -37,8 +37,9 @@ void SystemCaptureFile::open(const QString& name) {
 
     // Create it as a plain text file for this user, without waiting: a FIFO
     // with no reader, or a terminal without carrier, would otherwise block here
-    // for good. Nothing is truncated before the lock below is held. Every write
-    // goes to the end, even when another program has emptied the file meanwhile.
+    // for good. Nothing is emptied here: that waits for the port (empty()).
+    // Every write goes to the end, even when another program has emptied the
+    // file meanwhile.
     int fd;
     do
         fd = ::open(path.constData(),
@@ -57,9 +58,8 @@ void SystemCaptureFile::open(const QString& name) {
         fail("Cannot create", QStringLiteral("it is being captured into by another program"));
     }
 
-    // Then empty a file on disk.
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)) {
+    if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
         failWithErrno("Cannot create", error);
@@ -67,6 +67,14 @@ void SystemCaptureFile::open(const QString& name) {
     regular_ = S_ISREG(info.st_mode);
     nameLost_ = false;
     handle_ = fd;
+}
+
+void SystemCaptureFile::empty() {
+    if (handle_ < 0)
+        fail("Cannot empty", QStringLiteral("it is not open"));
+    // Only a file on disk has bytes to drop; a pipe or a device starts empty.
+    if (regular_ && ::ftruncate(int(handle_), 0) != 0)
+        failWithErrno("Cannot empty", errno);
 }
 
 qint64 SystemCaptureFile::checkStillNamed(const char* what) {

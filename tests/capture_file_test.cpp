@@ -34,7 +34,7 @@ TEST_F(CaptureFileTest, WritesBytesExactlyAndEachWriteIsVisibleAtOnce) {
     EXPECT_EQ(contents(path("out.txt")), QByteArray("one\r\n\0\x80\xff\r\n", 10));
 }
 
-TEST_F(CaptureFileTest, OpenTruncatesAnExistingFile) {
+TEST_F(CaptureFileTest, OpenKeepsAnExistingFileUntilItIsEmptied) {
     QFile old(path("old.txt"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("earlier capture\r\n");
@@ -42,8 +42,12 @@ TEST_F(CaptureFileTest, OpenTruncatesAnExistingFile) {
 
     SystemCaptureFile file;
     file.open(path("old.txt"));
+    EXPECT_EQ(contents(path("old.txt")), "earlier capture\r\n");
+    file.empty();
     EXPECT_EQ(contents(path("old.txt")), "");
+    file.write("new\r\n");
     file.close();
+    EXPECT_EQ(contents(path("old.txt")), "new\r\n");
 }
 
 TEST_F(CaptureFileTest, FailuresNameTheFileAndTheReason) {

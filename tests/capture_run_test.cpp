@@ -13,6 +13,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -301,23 +302,41 @@ TEST_F(CaptureRunTest, ExitWhenIdleEndsWithNothingToClose) {
     EXPECT_TRUE(log.empty());
 }
 
-TEST_F(CaptureRunTest, PortThatFailsToOpenLeavesTheFileCreatedAndEmpty) {
-    port.busy = true;
-    const Outcome outcome = run.start();
-    ASSERT_TRUE(outcome);
-    EXPECT_TRUE(outcome->message.contains("busy"));
-    EXPECT_EQ(fileContents(), "");
-    EXPECT_EQ(run.state(), State::Ended);
-    EXPECT_FALSE(view.abortEnabled);
-}
-
-TEST_F(CaptureRunTest, MissingPortFailsAfterTheFileIsCreated) {
-    settings.PortNumber = 4;
-    port.ports = 2;
-    const Outcome outcome = run.start();
-    ASSERT_TRUE(outcome);
-    EXPECT_TRUE(outcome->message.contains("COM4"));
-    EXPECT_TRUE(QFile::exists(settings.CaptureFileName));
+TEST_F(CaptureRunTest, PortThatFailsLeavesANewFileEmptyAndAnEarlierOneAsItWas) {
+    // Nothing could be captured, so an earlier capture under the same name keeps
+    // its records; a new name is still created, empty.
+    const struct {
+        const char* file;
+        std::optional<QByteArray> before; // the file's bytes before Start; none: no file
+        bool busy;                        // else the port number is missing
+    } cases[] = {
+        {"new-busy.txt", std::nullopt, true},
+        {"new-missing.txt", std::nullopt, false},
+        {"earlier-busy.txt", QByteArray("yesterday 1\r\nyesterday 2\r\n"), true},
+        {"earlier-missing.txt", QByteArray("yesterday 1\r\n"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        UploadSettings settings{c.busy ? qint16(1) : qint16(3), dir.filePath(c.file)};
+        if (c.before) {
+            QFile earlier(settings.CaptureFileName);
+            ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+            earlier.write(*c.before);
+        }
+        FakePort port(log);
+        port.busy = c.busy;
+        port.ports = 2;
+        SystemCaptureFile file;
+        CaptureRun run(settings, port, file, view);
+        const Outcome outcome = run.start();
+        ASSERT_TRUE(outcome);
+        EXPECT_TRUE(outcome->message.contains(c.busy ? "busy" : "COM3"));
+        EXPECT_TRUE(QFile::exists(settings.CaptureFileName));
+        EXPECT_EQ(contents(settings.CaptureFileName), c.before.value_or(QByteArray()));
+        EXPECT_EQ(run.state(), State::Ended);
+        EXPECT_FALSE(view.abortEnabled);
+        EXPECT_FALSE(file.isOpen());
+    }
 }
 
 TEST_F(CaptureRunTest, FileThatCannotBeCreatedFailsBeforeThePort) {

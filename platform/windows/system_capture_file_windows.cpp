@@ -44,17 +44,26 @@ void SystemCaptureFile::open(const QString& name) {
     if (name.contains(QChar(0)))
         fail("Cannot create", QStringLiteral("the name contains a NUL character"));
 
-    // Created, or emptied if it exists, only when nobody else writes to it: one
+    // Created, or opened as it is, only when nobody else writes to it: one
     // capture per file. Others may read it meanwhile, but neither write to it
-    // nor rename or delete it.
+    // nor rename or delete it. It is emptied once the port is open (empty()).
     const HANDLE file =
         ::CreateFileW(reinterpret_cast<const wchar_t*>(name.utf16()), GENERIC_WRITE,
-                      FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                      FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         failWithErrno("Cannot create", int(::GetLastError()));
     regular_ = ::GetFileType(file) == FILE_TYPE_DISK;
     nameLost_ = false;
     handle_ = reinterpret_cast<qintptr>(file);
+}
+
+void SystemCaptureFile::empty() {
+    if (handle_ < 0)
+        fail("Cannot empty", QStringLiteral("it is not open"));
+    const HANDLE file = handleOf(handle_);
+    if (regular_ &&
+        (!::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
+        failWithErrno("Cannot empty", int(::GetLastError()));
 }
 
 void SystemCaptureFile::write(QByteArrayView bytes) {
@@ -70,10 +79,13 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     while (left > 0) {
         const DWORD chunk = DWORD(std::min<qsizetype>(left, 1 << 30));
         DWORD written = 0;
-        if (!::WriteFile(file, p, chunk, &written, nullptr) || written == 0) {
-            const DWORD error =
-                ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : DWORD(ERROR_WRITE_FAULT);
-            const QString reason = systemErrorText(error);
+        const bool wrote = ::WriteFile(file, p, chunk, &written, nullptr);
+        if (!wrote || written == 0) {
+            // A write that succeeds but takes nothing leaves no error of its own.
+            const DWORD error = wrote ? DWORD(ERROR_SUCCESS) : ::GetLastError();
+            const QString reason = error == ERROR_SUCCESS
+                                       ? QStringLiteral("the system took none of the bytes")
+                                       : systemErrorText(error);
             // Take back what got in of these lines, so the file ends in a whole line.
             if (sized && p != bytes.data() &&
                 (!::SetFilePointerEx(file, whole, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
