@@ -27,6 +27,12 @@ void onSignal(int signalNumber) {
 
 TerminationSignals::TerminationSignals(QObject* parent)
     : QObject(parent) {
+    // A pipe whose reader has gone, and a file that reached the size limit
+    // (RLIMIT_FSIZE), fail the write that meets them, which the program reports
+    // like any other failed write; the signal would end it silently instead.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         // Without the pipe the signals keep their default action: the program
         // still ends on them, only without closing the file first.
@@ -36,11 +42,6 @@ TerminationSignals::TerminationSignals(QObject* parent)
 
     notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
-
-    // A pipe whose reader has gone fails the write that meets it, which the
-    // program reports like any other failed write; the signal would end it
-    // silently instead.
-    ::signal(SIGPIPE, SIG_IGN);
 
     struct sigaction action {};
     action.sa_handler = onSignal;

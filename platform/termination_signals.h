@@ -8,8 +8,8 @@ namespace talvern {
 
 // Turns SIGTERM, SIGINT and SIGHUP (a logout) into a Qt signal on the event
 // loop, so the program can close its capture file properly instead of dying
-// with the signal. SIGPIPE is ignored: the write that meets a closed pipe fails
-// and is reported instead.
+// with the signal. SIGPIPE and SIGXFSZ are ignored: the write that meets a
+// closed pipe or the file-size limit fails and is reported instead.
 class TerminationSignals : public QObject {
     Q_OBJECT
 

@@ -19,8 +19,10 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -352,37 +354,65 @@ TEST_F(ReliabilityTest, CaptureFileThatIsAFifoNeverFreezesTheProgram) {
     }
 }
 
-TEST_F(ReliabilityTest, FullDiskMidCaptureLeavesOnlyWholeLines) {
-    // A file system of 64 KiB, filled by records whose lines do not divide it.
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "mounting a small file system needs root";
-    const QString small = dir.filePath("small");
-    ASSERT_TRUE(QDir().mkpath(small));
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", small}) != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        QString path;
-        ~Unmount() { QProcess::execute("umount", {path}); }
-    } unmount{small};
+TEST_F(ReliabilityTest, FileThatCannotGrowMidCaptureLeavesOnlyWholeLines) {
+    // 64 KiB of room, filled by records whose lines do not divide it: a full
+    // file system, and a file-size limit (which by default kills the writer).
+    const struct {
+        const char* name;
+        bool smallFileSystem; // else the program runs under RLIMIT_FSIZE
+        const char* reason;
+    } cases[] = {
+        {"full disk", true, "No space left on device"},
+        {"file-size limit", false, "File too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString folder = dir.path();
+        struct Unmount {
+            QString path;
+            ~Unmount() {
+                if (!path.isEmpty())
+                    QProcess::execute("umount", {path});
+            }
+        } unmount;
+        if (c.smallFileSystem) {
+            if (::geteuid() != 0) {
+                std::printf("skipped %s: mounting a small file system needs root\n", c.name);
+                continue;
+            }
+            folder = dir.filePath("small");
+            ASSERT_TRUE(QDir().mkpath(folder));
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder}) != 0) {
+                std::printf("skipped %s: cannot mount a tmpfs here\n", c.name);
+                continue;
+            }
+            unmount.path = folder;
+        }
 
-    auto program = startProgram({line.slavePath()});
-    const QString file = small + "/full.txt";
-    ASSERT_TRUE(program->startCapture(file));
-    QByteArray records;
-    for (int n = 0; records.size() < 200 * 1024; ++n)
-        records += QByteArray::number(n).rightJustified(6, '0') + QByteArray(93, 'x') + '\r';
-    // The program stops reading at the failure: the instrument gives up then.
-    std::atomic<bool> stop{false};
-    std::thread instrument = sendUntilStopped(line, records, stop);
-    expectFailure(*program, file, "No space left on device");
-    stop = true;
-    instrument.join();
+        auto program = startProgram({line.slavePath()});
+        if (!c.smallFileSystem) {
+            const rlimit limit{64 * 1024, 64 * 1024};
+            ASSERT_EQ(::prlimit(pid_t(program->process.processId()), RLIMIT_FSIZE, &limit, nullptr),
+                      0);
+        }
+        const QString file = folder + "/full.txt";
+        ASSERT_TRUE(program->startCapture(file));
+        QByteArray records;
+        for (int n = 0; records.size() < 200 * 1024; ++n)
+            records += QByteArray::number(n).rightJustified(6, '0') + QByteArray(93, 'x') + '\r';
+        // The program stops reading at the failure: the instrument gives up then.
+        std::atomic<bool> stop{false};
+        std::thread instrument = sendUntilStopped(line, records, stop);
+        expectFailure(*program, file, c.reason);
+        stop = true;
+        instrument.join();
 
-    const QByteArray saved = contents(file);
-    ASSERT_FALSE(saved.isEmpty());
-    EXPECT_TRUE(saved.endsWith("\r\n")) << "the file ends in part of a line";
-    const QByteArray whole = QByteArray(records).replace("\r", "\r\n");
-    EXPECT_TRUE(whole.startsWith(saved)) << "lines were changed or lost";
+        const QByteArray saved = contents(file);
+        ASSERT_FALSE(saved.isEmpty());
+        EXPECT_TRUE(saved.endsWith("\r\n")) << "the file ends in part of a line";
+        const QByteArray whole = QByteArray(records).replace("\r", "\r\n");
+        EXPECT_TRUE(whole.startsWith(saved)) << "lines were changed or lost";
+    }
 }
 
 TEST_F(ReliabilityTest, FileThatAnotherCaptureHoldsIsRefusedAndLeftAlone) {
