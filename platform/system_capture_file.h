@@ -24,7 +24,9 @@ private:
     [[noreturn]] void fail(const char* what, const QString& reason) const;
     [[noreturn]] void failWithErrno(const char* what, int error) const;
     qint64 checkStillNamed(const char* what);
-    bool waitUntilWritable() const;
+    // 0 once the file takes bytes again; EAGAIN when it took none for a while;
+    // else the system's error.
+    int waitUntilWritable() const;
 
     qintptr handle_ = -1; // the system's descriptor or handle of the open file
     QString name_;

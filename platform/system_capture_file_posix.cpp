@@ -91,7 +91,7 @@ qint64 SystemCaptureFile::checkStillNamed(const char* what) {
     return qint64(info.st_size);
 }
 
-bool SystemCaptureFile::waitUntilWritable() const {
+int SystemCaptureFile::waitUntilWritable() const {
     // A pipe or terminal that takes nothing more: wait for its reader a while,
     // but never for good, for the window waits meanwhile.
     constexpr int kPatienceMs = 5000;
@@ -101,11 +101,11 @@ bool SystemCaptureFile::waitUntilWritable() const {
         pollfd out{int(handle_), POLLOUT, 0};
         const int ready = ::poll(&out, 1, int(left));
         if (ready > 0)
-            return true;
+            return 0;
         if (ready < 0 && errno != EINTR)
-            return false;
+            return errno;
     }
-    return false;
+    return EAGAIN;
 }
 
 void SystemCaptureFile::write(QByteArrayView bytes) {
@@ -127,15 +127,16 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         }
         if (error == EINTR)
             continue;
-        if (error == EAGAIN && waitUntilWritable())
+        const int waitError = error == EAGAIN ? waitUntilWritable() : error;
+        if (waitError == 0)
             continue;
         QString reason;
         if (n == 0)
             reason = QStringLiteral("the system took none of the bytes");
-        else if (error == EAGAIN)
+        else if (waitError == EAGAIN)
             reason = QStringLiteral("the program reading it has taken nothing for 5 seconds");
         else
-            reason = qt_error_string(error);
+            reason = qt_error_string(waitError);
         // Take back what got in of these lines, so the file ends in a whole line.
         if (whole >= 0 && p != bytes.data() && ::ftruncate(int(handle_), whole) != 0)
             fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
