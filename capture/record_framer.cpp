@@ -1,5 +1,6 @@
 #include "record_framer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -69,12 +70,18 @@ RecordFramer::Completed RecordFramer::take(QByteArrayView chunk) {
         ++p;
     afterCr_ = false;
 
+    // Where a record could grow past the limit, or one is to be dropped, the
+    // plain way; the quick one below needs neither check.
+    if (skipping_ || buffer_.size() + (end - p) > longest_)
+        return takeLimited(p, end);
+
     const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
     if (!cr) {
         // No line end: everything waits for the next piece.
         buffer_.append(p, end - p);
         return out;
     }
+    limited_ = 0;
 
     // The lines can be no longer than the waiting bytes and this piece with
     // each CR grown into CR LF: room for that, filled in place, cut to size.
@@ -136,9 +143,56 @@ RecordFramer::Completed RecordFramer::take(QByteArrayView chunk) {
     return out;
 }
 
+RecordFramer::Completed RecordFramer::takeLimited(const char* p, const char* const end) {
+    Completed out;
+    while (p != end) {
+        // The record's text up to its CR, ended at the limit as often as it is
+        // passed: the limit's worth becomes a line when one more byte comes.
+        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        const char* const textEnd = cr ? cr : end;
+        while (p != textEnd) {
+            if (buffer_.size() == longest_) {
+                skipping_ = false; // a record this long is kept, not skipped
+                limited_ += longest_;
+                complete(out);
+            }
+            const qsizetype n = std::min(qsizetype(textEnd - p), longest_ - buffer_.size());
+            buffer_.append(p, n);
+            p += n;
+        }
+        if (!cr)
+            break;
+
+        // The CR: the record is complete, or dropped if it was the skipped one.
+        limited_ = 0;
+        if (skipping_) {
+            skipping_ = false;
+            buffer_.clear();
+        } else {
+            complete(out);
+        }
+        if (++p == end) {
+            afterCr_ = true;
+            break;
+        }
+        if (*p == '\n')
+            ++p;
+    }
+    return out;
+}
+
+void RecordFramer::complete(Completed& out) {
+    out.lines.append(buffer_).append("\r\n", 2);
+    ++out.records;
+    out.lastRecord = buffer_;
+    buffer_.clear();
+}
+
 void RecordFramer::reset() {
     buffer_.clear();
+    limited_ = 0;
     afterCr_ = false;
+    skipping_ = false;
 }
 
 } // namespace talvern

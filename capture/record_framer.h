@@ -7,10 +7,19 @@ namespace talvern {
 
 // Turns the pieces read from the port into records. Every CR ends a record; an
 // LF straight after a CR (in the same piece or at the start of the next) is part
-// of that line end and dropped; every other byte is record text, unchanged. So
-// the records do not depend on how the byte stream happened to be cut into reads.
+// of that line end and dropped; every other byte is record text, unchanged. A
+// record that goes on past the longest a record may be is ended there, so what
+// waits for a CR never grows without bound. The records do not depend on how
+// the byte stream happened to be cut into reads.
 class RecordFramer {
 public:
+    // A mebibyte: thousands of times the longest reading an instrument sends as
+    // one line, and at 9600 baud 18 minutes of a line that never sends a CR.
+    static constexpr qsizetype kLongestRecord = qsizetype(1) << 20;
+
+    explicit RecordFramer(qsizetype longest = kLongestRecord)
+        : longest_(longest) {}
+
     struct Completed {
         qsizetype records = 0; // records completed by this piece
         QByteArray lines;      // each of them followed by CR LF: the capture file's bytes
@@ -22,13 +31,25 @@ public:
 
     // Forgets the partial record and any pending line end: a new capture begins.
     void reset();
+    // Drops the record now being received, up to and including its CR: what
+    // comes first is the tail of a record that began before the capture.
+    void skipRecord() { skipping_ = true; }
 
     // The start of the current record, received but not yet ended by a CR.
     const QByteArray& pending() const { return buffer_; }
+    // The bytes taken since the last CR, including any already written out at
+    // the limit: how long the line has gone without ending a record.
+    qint64 sinceLineEnd() const { return limited_ + buffer_.size(); }
 
 private:
+    Completed takeLimited(const char* p, const char* end);
+    void complete(Completed& out);
+
+    qsizetype longest_;
     QByteArray buffer_;
-    bool afterCr_ = false; // the last byte taken was a CR, so a leading LF is dropped
+    qint64 limited_ = 0;    // bytes written out at the limit since the last CR
+    bool afterCr_ = false;  // the last byte taken was a CR, so a leading LF is dropped
+    bool skipping_ = false; // the record in buffer_ is dropped at its CR
 };
 
 } // namespace talvern

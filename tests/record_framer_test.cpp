@@ -17,8 +17,9 @@ struct Result {
     std::vector<QByteArray> shown; // the status box after each piece that completed records
 };
 
-Result feed(const std::vector<QByteArray>& chunks) {
-    RecordFramer framer;
+Result feed(const std::vector<QByteArray>& chunks,
+            qsizetype longest = RecordFramer::kLongestRecord) {
+    RecordFramer framer(longest);
     Result result;
     for (const QByteArray& chunk : chunks) {
         const RecordFramer::Completed done = framer.take(chunk);
@@ -133,6 +134,66 @@ TEST(RecordFramer, ReadsWithoutCrWriteNothingUntilReset) {
     EXPECT_EQ(framer.take("\nz\r").lastRecord, "\nz");
 }
 
+TEST(RecordFramer, RecordsOverTheLimitAreWrittenInPiecesAndNothingPilesUp) {
+    // With a limit of 4: the limit's worth is a line once a fifth byte comes that
+    // is not its CR; an LF is record text there.
+    const struct {
+        std::vector<QByteArray> chunks;
+        std::vector<QByteArray> records;
+    } cases[] = {
+        {{"abcd\r"}, {"abcd"}},
+        {{"abcde\r"}, {"abcd", "e"}},
+        {{"ab", "cd", "\r\n"}, {"abcd"}},
+        {{"abcdefgh\r"}, {"abcd", "efgh"}},
+        {{"abc", "defghij", "k\r"}, {"abcd", "efgh", "ijk"}},
+        {{"abcd\nefgh"}, {"abcd", "\nefg"}},
+        {{"\r\nabcde"}, {"", "abcd"}},
+    };
+    for (const auto& c : cases) {
+        const Result r = feed(c.chunks, 4);
+        EXPECT_EQ(r.records, c.records) << c.chunks.front().constData();
+        if (!c.records.empty()) {
+            EXPECT_EQ(r.shown.back(), c.records.back());
+        }
+    }
+
+    // A line that never sends a CR: what waits stays within the limit.
+    RecordFramer framer;
+    const QByteArray read(4096, 'x');
+    qsizetype written = 0;
+    for (int n = 0; n < 16 * 1024; ++n) { // 64 MiB
+        written += framer.take(read).lines.size();
+        ASSERT_LE(framer.pending().capacity(), 2 * RecordFramer::kLongestRecord);
+    }
+    EXPECT_EQ(written, 63 * (RecordFramer::kLongestRecord + 2));
+}
+
+TEST(RecordFramer, SkippedRecordIsDroppedUpToItsLineEnd) {
+    // A capture that joins the line in the middle of a record: that record's
+    // tail is no record, however the reads fall.
+    const struct {
+        std::vector<QByteArray> chunks;
+        std::vector<QByteArray> records;
+    } cases[] = {
+        {{"yyyy\r12.5\r"}, {"12.5"}},
+        {{"yy", "yy\r", "\n12.5\r"}, {"12.5"}},
+        {{"\r\n12.5\r"}, {"12.5"}},
+        {{"\r"}, {}},
+        {{"\n\r\n\r"}, {""}},
+    };
+    for (const auto& c : cases) {
+        RecordFramer framer;
+        framer.skipRecord();
+        std::vector<QByteArray> records;
+        for (const QByteArray& chunk : c.chunks) {
+            QByteArray lines = framer.take(chunk).lines;
+            for (qsizetype end; (end = lines.indexOf("\r\n")) >= 0; lines.remove(0, end + 2))
+                records.push_back(lines.left(end));
+        }
+        EXPECT_EQ(records, c.records) << c.chunks.front().constData();
+    }
+}
+
 TEST(RecordFramer, SameRecordsHoweverTheStreamIsCut) {
     std::mt19937 random(20261207);
     // Line-end bytes are common so that CR, LF, CR LF and LF CR fall on every kind
@@ -149,22 +210,24 @@ TEST(RecordFramer, SameRecordsHoweverTheStreamIsCut) {
         while (stream.size() < n)
             stream.append(std::max(1, run(random)), alphabet[pick(random)]);
 
-        const std::vector<QByteArray> expected = referenceRecords(stream);
+        // Every other round with a limit on a record's length that the runs reach.
+        const qsizetype longest = round % 2 ? 7 : RecordFramer::kLongestRecord;
+        const std::vector<QByteArray> expected = referenceRecords(stream, longest);
         const QByteArray expectedFile = referenceFile(expected);
 
         // Cut into random reads, empty ones included: sometimes byte by byte,
         // sometimes in a few large pieces.
         const qsizetype cuts[] = {1, 3, 16, stream.size()};
-        const qsizetype longest = cuts[round % 4];
+        const qsizetype largest = cuts[round / 2 % 4];
         std::vector<QByteArray> chunks;
         for (qsizetype at = 0; at < stream.size();) {
             const qsizetype size = std::uniform_int_distribution<qsizetype>(
-                0, std::min(longest, stream.size() - at))(random);
+                0, std::min(largest, stream.size() - at))(random);
             chunks.push_back(stream.mid(at, size));
             at += size;
         }
 
-        const Result r = feed(chunks);
+        const Result r = feed(chunks, longest);
         ASSERT_EQ(r.records, expected) << "round " << round;
         ASSERT_EQ(r.file, expectedFile) << "round " << round;
         if (!expected.empty()) {
