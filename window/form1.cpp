@@ -252,6 +252,8 @@ void Form1::Command4_Click() {
 }
 
 void Form1::Command1_Click() {
+    if (!capture_)
+        return;
     // The focus goes to the status box first: greying Start out would hand it to
     // the next enabled button, Exit or Abort, where one Space ends the capture.
     Text3->setFocus(Qt::OtherFocusReason);
@@ -266,6 +268,8 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command3_Click() {
+    if (!capture_)
+        return;
     const Outcome outcome = capture_->abort();
     showPendingStatus();
     if (outcome)
@@ -273,7 +277,7 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Command2_Click() {
-    endProgram(capture_->exit(), 0);
+    endProgram(capture_ ? capture_->exit() : Outcome(), 0);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
