@@ -4,6 +4,7 @@
 #include "file_name.h"
 #include "serial_port.h"
 
+#include <new>
 #include <utility>
 
 namespace talvern {
@@ -15,6 +16,26 @@ const QString kLineSettings = QStringLiteral("9600,N,8,1");
 // Ends a capture's final reading after this many reads even if the line keeps
 // sending: what arrived before the end is in by then.
 constexpr int kFinalReads = 1000;
+
+// How long bytes may go without a CR before the status box says so: a record
+// at 9600 baud takes a fraction of a second.
+constexpr int kLineEndNoticeMs = 3000;
+
+// The first bytes of what waits for a CR, as a person can read them.
+QString preview(QByteArrayView bytes) {
+    constexpr qsizetype kShown = 24;
+    QString text;
+    for (const char c : bytes.first(std::min(bytes.size(), kShown))) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == '\n')
+            text += QStringLiteral("<LF>");
+        else if (b < 0x20 || b == 0x7f)
+            text += QStringLiteral("<%1>").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+        else
+            text += QChar(b);
+    }
+    return bytes.size() > kShown ? text + QStringLiteral("...") : text;
+}
 
 // Marks the port as being read for as long as it lives.
 class Taking {
@@ -38,7 +59,25 @@ CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& 
     : settings_(settings)
     , port_(port)
     , file_(file)
-    , view_(view) {}
+    , view_(view) {
+    lineEndCheck_.setSingleShot(true);
+    QObject::connect(&lineEndCheck_, &QTimer::timeout, &lineEndCheck_,
+                     [this] { checkForLineEnds(); });
+}
+
+template <typename Step>
+Outcome CaptureRun::ending(Step&& step) {
+    try {
+        step();
+        return {};
+    } catch (const CaptureError& error) {
+        return fail(error);
+    } catch (const std::bad_alloc&) {
+        return fail(outOfMemory());
+    } catch (const std::exception& error) {
+        return fail(CaptureError(QString::fromLocal8Bit(error.what())));
+    }
+}
 
 Outcome CaptureRun::start() {
     // One capture at a time; and after Exit or a failure nothing starts again.
@@ -59,42 +98,43 @@ Outcome CaptureRun::start() {
 
     // The file first, then the port, then the file is emptied: a port that fails
     // leaves a new file created and empty, and an earlier one as it was.
-    try {
-        file_.open(withHomeFolder(settings_.CaptureFileName));
-        port_.setCommPort(settings_.PortNumber);
-        port_.setSettings(kLineSettings);
-        port_.setInputLen(0);
-        port_.setPortOpen(true);
-        file_.empty();
-    } catch (const CaptureError& error) {
-        return fail(error);
-    } catch (const std::exception& error) {
-        return fail(CaptureError(QString::fromLocal8Bit(error.what())));
-    }
-
-    view_.setAbortEnabled(true);
+    portNumber_ = settings_.PortNumber;
     framer_.reset();
+    noticed_ = -1;
+    if (Outcome failure = ending([this] {
+            file_.open(withHomeFolder(settings_.CaptureFileName));
+            port_.setCommPort(portNumber_);
+            port_.setSettings(kLineSettings);
+            port_.setInputLen(0);
+            port_.setPortOpen(true);
+            file_.empty();
+        }))
+        return failure;
+
+    // Joined in the middle of a record: its tail is dropped, never saved as one.
+    if (port_.openedMidStream())
+        framer_.skipRecord();
+    view_.setAbortEnabled(true);
     state_ = State::Capturing;
     port_.setReceiveHandler([this] { onReceived(); });
     return captureLoop();
 }
 
 Outcome CaptureRun::captureLoop() {
-    try {
+    Outcome outcome;
+    Outcome failure = ending([&] {
         for (;;) {
             // Let the window work; this waits while nothing happens. Abort, Exit or
             // a failure handled in there ends the loop before it touches anything.
             view_.processEvents();
-            if (state_ != State::Capturing)
-                return std::exchange(pendingFailure_, std::nullopt);
+            if (state_ != State::Capturing) {
+                outcome = std::exchange(pendingFailure_, std::nullopt);
+                return;
+            }
             takeWaiting();
         }
-    } catch (const CaptureError& error) {
-        return fail(error);
-    } catch (const std::exception& error) {
-        // Out of memory, say: still end the capture properly and report it.
-        return fail(CaptureError(QString::fromLocal8Bit(error.what())));
-    }
+    });
+    return failure ? failure : outcome;
 }
 
 void CaptureRun::onReceived() {
@@ -102,13 +142,8 @@ void CaptureRun::onReceived() {
     // failure ends the capture here; the loop reports it when it runs again.
     if (state_ != State::Capturing || taking_)
         return;
-    try {
-        takeWaiting();
-    } catch (const CaptureError& error) {
-        pendingFailure_ = fail(error);
-    } catch (const std::exception& error) {
-        pendingFailure_ = fail(CaptureError(QString::fromLocal8Bit(error.what())));
-    }
+    if (Outcome failure = ending([this] { takeWaiting(); }))
+        pendingFailure_ = std::move(failure);
 }
 
 void CaptureRun::takeWaiting() {
@@ -136,13 +171,58 @@ void CaptureRun::takeTheRest() {
 }
 
 void CaptureRun::record(QByteArrayView chunk) {
+    const qint64 before = framer_.sinceLineEnd();
     const RecordFramer::Completed done = framer_.take(chunk);
+
+    // Bytes that wait for a CR: a new stretch of them if none waited or a CR
+    // came; the check tells of them if they go on too long.
+    const qint64 waiting = framer_.sinceLineEnd();
+    if (waiting > 0) {
+        if (before == 0 || waiting != before + chunk.size())
+            withoutLineEnd_.start();
+        if (!lineEndCheck_.isActive())
+            lineEndCheck_.start(kLineEndNoticeMs);
+    }
     if (done.records == 0)
         return;
     // Hand every completed record to the system in one write; then show the
     // newest, so the box never shows a record that did not reach the file.
     file_.write(done.lines);
     view_.setStatusText(QString::fromLatin1(done.lastRecord));
+    noticed_ = -1;
+}
+
+void CaptureRun::checkForLineEnds() {
+    const qint64 waiting = framer_.sinceLineEnd();
+    if (state_ != State::Capturing || waiting == 0)
+        return;
+    const qint64 age = withoutLineEnd_.elapsed();
+    if (age < kLineEndNoticeMs) {
+        lineEndCheck_.start(int(kLineEndNoticeMs - age));
+        return;
+    }
+    // Said again while more arrives; a line gone quiet is told of once.
+    if (waiting == noticed_)
+        return;
+    noticed_ = waiting;
+    view_.setStatusText(noLineEndNotice());
+    lineEndCheck_.start(kLineEndNoticeMs);
+}
+
+QString CaptureRun::noLineEndNotice() const {
+    return QStringLiteral("%1 bytes received but no CR (13) to end a record: \"%2\"")
+        .arg(framer_.sinceLineEnd())
+        .arg(preview(framer_.pending()));
+}
+
+CaptureError CaptureRun::outOfMemory() const {
+    QString message =
+        QStringLiteral("Capturing from COM%1 into capture file \"%2\": the program ran out of memory")
+            .arg(portNumber_)
+            .arg(file_.name());
+    if (noticed_ >= 0)
+        message += QStringLiteral(" (%1)").arg(noLineEndNotice());
+    return CaptureError(message);
 }
 
 Outcome CaptureRun::abort() {
@@ -154,15 +234,15 @@ Outcome CaptureRun::abort() {
         return {};
     }
 
-    try {
-        takeTheRest();
-        port_.setReceiveHandler({});
-        file_.close();
-        port_.setOutput(QByteArray());
-        port_.setPortOpen(false);
-    } catch (const CaptureError& error) {
-        return fail(error);
-    }
+    if (Outcome failure = ending([this] {
+            takeTheRest();
+            port_.setReceiveHandler({});
+            file_.close();
+            port_.setOutput(QByteArray());
+            port_.setPortOpen(false);
+        }))
+        return failure;
+    lineEndCheck_.stop();
     view_.setStatusText(QStringLiteral("Upload Abort"));
     state_ = State::Aborted;
     return {};
@@ -177,14 +257,14 @@ Outcome CaptureRun::exit() {
         return {};
     }
 
-    try {
-        takeTheRest();
-        state_ = State::Ended;
-        port_.setReceiveHandler({});
-        file_.close();
-    } catch (const CaptureError& error) {
-        return fail(error);
-    }
+    if (Outcome failure = ending([this] {
+            takeTheRest();
+            state_ = State::Ended;
+            port_.setReceiveHandler({});
+            file_.close();
+        }))
+        return failure;
+    lineEndCheck_.stop();
     closePort();
     return {};
 }
@@ -193,8 +273,10 @@ Outcome CaptureRun::fail(const CaptureError& error) {
     // Leave nothing open behind the failure: the records written so far stay in
     // the file, and the port is free for the next program.
     state_ = State::Ended;
+    lineEndCheck_.stop();
     port_.setReceiveHandler({});
     Failure failure{error.message()};
+    framer_.reset(); // what waited for a CR is lost; its memory is free again
     try {
         file_.close();
     } catch (const CaptureError& closing) {

@@ -5,6 +5,9 @@
 #include "record_framer.h"
 #include "upload_settings.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 namespace talvern {
 
 class CaptureView;
@@ -44,11 +47,17 @@ public:
     State state() const { return state_; }
 
 private:
+    // Runs `step`; any failure in it ends the capture (fail()) and is returned.
+    template <typename Step>
+    Outcome ending(Step&& step);
     Outcome captureLoop();
     void onReceived();
     void takeWaiting();
     void takeTheRest();
     void record(QByteArrayView chunk);
+    void checkForLineEnds();
+    QString noLineEndNotice() const;
+    CaptureError outOfMemory() const;
     Outcome fail(const CaptureError& error);
     void closePort();
 
@@ -57,7 +66,13 @@ private:
     CaptureFile& file_;
     CaptureView& view_;
     RecordFramer framer_;
+    qint16 portNumber_ = 0; // the port this capture opened
     State state_ = State::Idle;
+    // A line that sends bytes but no CR (LF line ends, a wrong baud rate) gives
+    // no records: after a few seconds of it the status box says so.
+    QTimer lineEndCheck_;
+    QElapsedTimer withoutLineEnd_; // since the bytes now waiting for a CR began
+    qint64 noticed_ = -1;          // the byte count the status box told of; -1: none
     bool taking_ = false;    // reading the port now: a nested arrival waits for this read
     Outcome pendingFailure_; // a failure met outside the loop, for the loop or Exit to report
 };

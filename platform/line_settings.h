@@ -19,6 +19,11 @@ struct LineSettings {
     StopBits stopBits = StopBits::One;
 };
 
+// How long a line must stay quiet once the port is open before the next byte is
+// taken as the start of a record: longer than a USB adapter holds bytes back
+// (16 ms by default) and than a few characters at 9600 baud (1.04 ms each).
+constexpr int kQuietLineMs = 25;
+
 // Reads "baud,parity,data,stop": parity N, E, O, M or S; data bits 5 to 8; stop
 // bits 1, 1.5 or 2. Nothing for any other text.
 std::optional<LineSettings> parseLineSettings(const QString& text);

@@ -180,11 +180,16 @@ void SerialPortAdapter::setPortOpen(bool open) {
         port_.close();
         throw;
     }
+    int waiting = 0;
+    const bool wasSending = ::ioctl(int(port_.handle()), FIONREAD, &waiting) == 0 && waiting > 0;
     if (!port_.clear(QSerialPort::Input)) {
         const QString reason = port_.errorString();
         port_.close();
         fail(QStringLiteral("cannot clear the input: %1").arg(reason));
     }
+    // Bytes that were waiting, or that come before the line has been quiet a
+    // while, are the middle of a record that began before the port opened.
+    midStream_ = wasSending || sendsWithin(kQuietLineMs);
     // Errors seen while setting the port up were answered above; start clean.
     pendingError_.reset();
 }
@@ -197,6 +202,15 @@ void SerialPortAdapter::takeExclusively() {
     const QString holder = lockFileHolder(device_);
     fail(QStringLiteral("it is in use by %1")
              .arg(holder.isEmpty() ? QStringLiteral("another program") : holder));
+}
+
+bool SerialPortAdapter::sendsWithin(int ms) const {
+    pollfd line{int(port_.handle()), POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&line, 1, ms);
+    while (ready < 0 && errno == EINTR);
+    return ready > 0 && (line.revents & POLLIN) != 0;
 }
 
 bool SerialPortAdapter::portOpen() const {

@@ -28,6 +28,7 @@ public:
     bool portOpen() const override;
     qint64 inBufferCount() override;
     void collectReceived() override;
+    bool openedMidStream() const override { return midStream_; }
     QByteArray input() override;
     void setOutput(const QByteArray& bytes) override;
     void setReceiveHandler(std::function<void()> handler) override;
@@ -43,6 +44,7 @@ private:
     [[noreturn]] void fail(const QString& what) const;
     void applyLine();
     void takeExclusively();
+    bool sendsWithin(int ms) const;
     void throwPendingError();
     QString describeError(QSerialPort::SerialPortError error) const;
 
@@ -53,6 +55,7 @@ private:
     QString device_;
     LineSettings line_;
     qint16 inputLen_ = 0;
+    bool midStream_ = false; // the line was sending as it opened
     std::optional<QString> pendingError_; // an error the port reported while open
     std::function<void()> onReceive_;
 };

@@ -13,6 +13,7 @@
 
 #include <deque>
 #include <functional>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,6 +68,8 @@ public:
     }
     QByteArray input() override {
         EXPECT_TRUE(isOpen) << "read a closed port";
+        if (outOfMemory)
+            throw std::bad_alloc();
         return std::exchange(waiting, QByteArray());
     }
     void setOutput(const QByteArray& bytes) override {
@@ -77,6 +80,7 @@ public:
     int ports = 4;
     bool busy = false;
     bool isOpen = false;
+    bool outOfMemory = false; // a read fails for want of memory
     int polls = 0;
     QByteArray waiting;
     std::optional<QString> readError;
@@ -358,6 +362,40 @@ TEST_F(CaptureRunTest, ReadFailureKeepsEveryRecordAndReleasesThePort) {
     EXPECT_EQ(fileContents(), "kept\r\n");
     EXPECT_FALSE(port.isOpen);
     EXPECT_EQ(run.state(), State::Ended);
+}
+
+TEST_F(CaptureRunTest, OutOfMemoryNamesThePortAndTheFileWhereverItHappens) {
+    // Memory running out while reading: in the loop, or while Abort or Exit take
+    // what is left. Each ends the capture with a message a person can act on.
+    enum class When { Capturing, Abort, Exit };
+    for (const When when : {When::Capturing, When::Abort, When::Exit}) {
+        SCOPED_TRACE(int(when));
+        FakePort port(log);
+        SystemCaptureFile file;
+        CaptureRun run(settings, port, file, view);
+        Outcome ending;
+        view.script = {[&] { port.waiting = "kept\r"; },
+                       [&] {
+                           port.waiting = "more\r";
+                           port.outOfMemory = true;
+                           if (when == When::Abort)
+                               ending = run.abort();
+                           else if (when == When::Exit)
+                               ending = run.exit();
+                       }};
+        const Outcome outcome = run.start();
+        const Outcome& failure = when == When::Capturing ? outcome : ending;
+        ASSERT_TRUE(failure);
+        EXPECT_TRUE(failure->message.contains("COM1")) << failure->message.toStdString();
+        EXPECT_TRUE(failure->message.contains(settings.CaptureFileName))
+            << failure->message.toStdString();
+        EXPECT_TRUE(failure->message.contains("ran out of memory"))
+            << failure->message.toStdString();
+        EXPECT_EQ(fileContents(), "kept\r\n");
+        EXPECT_FALSE(port.isOpen);
+        EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(run.state(), State::Ended);
+    }
 }
 
 TEST_F(CaptureRunTest, WriteFailureEndsTheCaptureWithTheSystemsReason) {

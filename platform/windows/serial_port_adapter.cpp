@@ -14,6 +14,17 @@
 
 namespace talvern {
 
+namespace {
+
+// Bytes the system has received for the port and nobody has read.
+DWORD receivedCount(HANDLE handle) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ::ClearCommError(handle, &errors, &status) ? status.cbInQue : 0;
+}
+
+} // namespace
+
 // The open port: its handle, the read in flight, and what came in and has not
 // been taken yet.
 class SerialPortAdapter::OpenPort {
@@ -114,12 +125,7 @@ public:
     }
 
 private:
-    // Bytes the system has received for the port and nobody has read.
-    DWORD queued() const {
-        DWORD errors = 0;
-        COMSTAT status{};
-        return ::ClearCommError(handle_, &errors, &status) ? status.cbInQue : 0;
-    }
+    DWORD queued() const { return receivedCount(handle_); }
 
     // Waits a moment for a read of bytes already there; gives it up after that.
     bool finish(OVERLAPPED& read, DWORD& count) {
@@ -328,9 +334,15 @@ void SerialPortAdapter::setPortOpen(bool open) {
     if (const DWORD error = OpenPort::setTimeouts(handle))
         fail(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(error)));
 
-    // Drop whatever arrived before this moment, then start listening.
+    // Drop whatever arrived before this moment, then start listening. Bytes
+    // that were waiting, or that come before the line has been quiet a while,
+    // are the middle of a record that began before the port opened.
+    const bool wasSending = receivedCount(handle) > 0;
     if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR))
         fail(QStringLiteral("cannot clear the input: %1").arg(systemErrorText(::GetLastError())));
+    if (!wasSending)
+        ::Sleep(kQuietLineMs);
+    midStream_ = wasSending || receivedCount(handle) > 0;
     if (const DWORD error = port->startReading([this] {
             if (onReceive_)
                 onReceive_();

@@ -27,6 +27,7 @@ public:
     bool portOpen() const override;
     qint64 inBufferCount() override;
     void collectReceived() override;
+    bool openedMidStream() const override { return midStream_; }
     QByteArray input() override;
     void setOutput(const QByteArray& bytes) override;
     void setReceiveHandler(std::function<void()> handler) override;
@@ -51,6 +52,7 @@ private:
     qint16 inputLen_ = 0;
     std::function<void()> onReceive_;
     std::unique_ptr<OpenPort> open_; // only while the port is open
+    bool midStream_ = false;          // the line was sending as it opened
 };
 
 } // namespace talvern
