@@ -393,3 +393,50 @@ TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {
         EXPECT_EQ(form().Text3->toolTip(), "") << "after Abort";
     }
 }
+
+TEST_F(Form1BehaviourTest, EventsWaitingBehindStartRunWhileTheCaptureRuns) {
+    // Start pressed from a queued call, with another queued call and a repaint
+    // of the window waiting behind it: what was posted before the capture began
+    // must still run during it, not only once something new is posted.
+    struct Variant {
+        const char* start;
+        std::function<void(QPushButton*)> press;
+    };
+    const Variant variants[] = {
+        {"by the mouse", [](QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }},
+        {"by the Space key",
+         [](QPushButton* button) {
+             button->setFocus();
+             QTest::keyClick(button, Qt::Key_Space);
+         }},
+    };
+    int round = 0;
+    for (const Variant& variant : variants) {
+        SCOPED_TRACE(variant.start);
+        form().Text2->setText(dir.filePath(QStringLiteral("waiting%1.txt").arg(++round)));
+        QCoreApplication::processEvents();
+        form().update(); // a repaint waits; the calls below go ahead of it
+
+        bool ran = false;
+        later([&] { variant.press(form().Command1); });
+        later([&] { ran = true; });
+
+        // Abort once it has run; after three seconds, whether or not it has.
+        bool gaveUp = false;
+        QTimer abort;
+        abort.callOnTimeout([&, waited = 0]() mutable {
+            waited += 10;
+            if (!ran && waited < 3000)
+                return;
+            gaveUp = !ran;
+            abort.stop();
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
+        });
+        abort.start(10);
+        while (abort.isActive())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+
+        EXPECT_FALSE(gaveUp) << "the call waiting behind Start did not run during the capture";
+        EXPECT_EQ(form().Text3->text(), "Upload Abort");
+    }
+}

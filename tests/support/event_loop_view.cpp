@@ -11,5 +11,7 @@ void EventLoopView::setStatusText(const QString& text) {
 }
 
 void EventLoopView::processEvents() {
+    // As the window does: posted events first, then one pass that may wait.
+    QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
