@@ -25,10 +25,4 @@ public:
     int waitForExit(int ms = 10000);
 
     QProcess process;
-
-private:
-    // Tells on stderr where the program is when `awaited` did not come.
-    void describeSilence(const QString& awaited);
-
-    QStringList said; // the last lines the program printed
 };
