@@ -29,9 +29,9 @@ public:
     // yet, so that the next count and read include it. For the last reads
     // before the port closes; while events are handled, arrivals are announced.
     virtual void collectReceived() {}
-    // Whether the line was sending as the port opened (bytes were waiting, or
-    // came before the line had been quiet a while): what arrives first may then
-    // be the end of a record that began before.
+    // Whether the line was sending as the port opened (bytes came before it had
+    // been quiet a while): what arrives first may then be the end of a record
+    // that began before.
     virtual bool openedMidStream() const { return false; }
     // Takes the waiting bytes, unchanged, one byte per character.
     virtual QByteArray input() = 0;

@@ -180,16 +180,15 @@ void SerialPortAdapter::setPortOpen(bool open) {
         port_.close();
         throw;
     }
-    int waiting = 0;
-    const bool wasSending = ::ioctl(int(port_.handle()), FIONREAD, &waiting) == 0 && waiting > 0;
     if (!port_.clear(QSerialPort::Input)) {
         const QString reason = port_.errorString();
         port_.close();
         fail(QStringLiteral("cannot clear the input: %1").arg(reason));
     }
-    // Bytes that were waiting, or that come before the line has been quiet a
-    // while, are the middle of a record that began before the port opened.
-    midStream_ = wasSending || sendsWithin(kQuietLineMs);
+    // Bytes that come before the line has been quiet a while are the middle of
+    // a record that began before the port opened. (Bytes that were waiting are
+    // no sign of that: a pseudo-terminal, say, keeps what came while closed.)
+    midStream_ = sendsWithin(kQuietLineMs);
     // Errors seen while setting the port up were answered above; start clean.
     pendingError_.reset();
 }

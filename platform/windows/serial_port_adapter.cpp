@@ -335,14 +335,12 @@ void SerialPortAdapter::setPortOpen(bool open) {
         fail(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(error)));
 
     // Drop whatever arrived before this moment, then start listening. Bytes
-    // that were waiting, or that come before the line has been quiet a while,
-    // are the middle of a record that began before the port opened.
-    const bool wasSending = receivedCount(handle) > 0;
+    // that come before the line has been quiet a while are the middle of a
+    // record that began before the port opened.
     if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR))
         fail(QStringLiteral("cannot clear the input: %1").arg(systemErrorText(::GetLastError())));
-    if (!wasSending)
-        ::Sleep(kQuietLineMs);
-    midStream_ = wasSending || receivedCount(handle) > 0;
+    ::Sleep(kQuietLineMs);
+    midStream_ = receivedCount(handle) > 0;
     if (const DWORD error = port->startReading([this] {
             if (onReceive_)
                 onReceive_();
