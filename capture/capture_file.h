@@ -24,6 +24,9 @@ public:
     // in this process), or throws. A write that fails leaves the file as it was
     // before it, so the file never ends in part of a line.
     virtual void write(QByteArrayView bytes) = 0;
+    // Hands what was written to the disk and waits until it is there (the
+    // file's data, not necessarily its times). Throws if the disk fails.
+    virtual void sync() = 0;
     // Flushes the file to disk and closes it. The file is closed afterwards even
     // when this throws; closing a closed file does nothing.
     virtual void close() = 0;

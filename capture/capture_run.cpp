@@ -17,6 +17,9 @@ const QString kLineSettings = QStringLiteral("9600,N,8,1");
 // sending: what arrived before the end is in by then.
 constexpr int kFinalReads = 1000;
 
+// The longest a record written waits before the disk has it.
+constexpr int kSyncMs = 1000;
+
 // How long bytes may go without a CR before the status box says so: a record
 // at 9600 baud takes a fraction of a second.
 constexpr int kLineEndNoticeMs = 3000;
@@ -55,15 +58,13 @@ private:
 } // namespace
 
 CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file,
-                       CaptureView& view)
+                       CaptureView& view, const Alarms& alarms)
     : settings_(settings)
     , port_(port)
     , file_(file)
-    , view_(view) {
-    lineEndCheck_.setSingleShot(true);
-    QObject::connect(&lineEndCheck_, &QTimer::timeout, &lineEndCheck_,
-                     [this] { checkForLineEnds(); });
-}
+    , view_(view)
+    , lineEndCheck_(alarms())
+    , sync_(alarms()) {}
 
 template <typename Step>
 Outcome CaptureRun::ending(Step&& step) {
@@ -180,16 +181,27 @@ void CaptureRun::record(QByteArrayView chunk) {
     if (waiting > 0) {
         if (before == 0 || waiting != before + chunk.size())
             withoutLineEnd_.start();
-        if (!lineEndCheck_.isActive())
-            lineEndCheck_.start(kLineEndNoticeMs);
+        if (!lineEndCheck_->isSet())
+            lineEndCheck_->set(kLineEndNoticeMs, [this] { checkForLineEnds(); });
     }
     if (done.records == 0)
         return;
     // Hand every completed record to the system in one write; then show the
     // newest, so the box never shows a record that did not reach the file.
     file_.write(done.lines);
+    if (!sync_->isSet())
+        sync_->set(kSyncMs, [this] { syncFile(); });
     view_.setStatusText(QString::fromLatin1(done.lastRecord));
     noticed_ = -1;
+}
+
+void CaptureRun::syncFile() {
+    // From the event loop, maybe a dialog's: a failure ends the capture here,
+    // and the loop or Exit reports it.
+    if (state_ != State::Capturing)
+        return;
+    if (Outcome failure = ending([this] { file_.sync(); }))
+        pendingFailure_ = std::move(failure);
 }
 
 void CaptureRun::checkForLineEnds() {
@@ -198,7 +210,7 @@ void CaptureRun::checkForLineEnds() {
         return;
     const qint64 age = withoutLineEnd_.elapsed();
     if (age < kLineEndNoticeMs) {
-        lineEndCheck_.start(int(kLineEndNoticeMs - age));
+        lineEndCheck_->set(int(kLineEndNoticeMs - age), [this] { checkForLineEnds(); });
         return;
     }
     // Said again while more arrives; a line gone quiet is told of once.
@@ -206,7 +218,7 @@ void CaptureRun::checkForLineEnds() {
         return;
     noticed_ = waiting;
     view_.setStatusText(noLineEndNotice());
-    lineEndCheck_.start(kLineEndNoticeMs);
+    lineEndCheck_->set(kLineEndNoticeMs, [this] { checkForLineEnds(); });
 }
 
 QString CaptureRun::noLineEndNotice() const {
@@ -242,7 +254,8 @@ Outcome CaptureRun::abort() {
             port_.setPortOpen(false);
         }))
         return failure;
-    lineEndCheck_.stop();
+    lineEndCheck_->cancel();
+    sync_->cancel();
     view_.setStatusText(QStringLiteral("Upload Abort"));
     state_ = State::Aborted;
     return {};
@@ -264,7 +277,8 @@ Outcome CaptureRun::exit() {
             file_.close();
         }))
         return failure;
-    lineEndCheck_.stop();
+    lineEndCheck_->cancel();
+    sync_->cancel();
     closePort();
     return {};
 }
@@ -273,7 +287,8 @@ Outcome CaptureRun::fail(const CaptureError& error) {
     // Leave nothing open behind the failure: the records written so far stay in
     // the file, and the port is free for the next program.
     state_ = State::Ended;
-    lineEndCheck_.stop();
+    lineEndCheck_->cancel();
+    sync_->cancel();
     port_.setReceiveHandler({});
     Failure failure{error.message()};
     framer_.reset(); // what waited for a CR is lost; its memory is free again

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "alarm.h"
 #include "capture_file.h"
 #include "failure.h"
 #include "record_framer.h"
 #include "upload_settings.h"
 
 #include <QElapsedTimer>
-#include <QTimer>
 
 namespace talvern {
 
@@ -30,7 +30,9 @@ public:
         Ended,     // Exit or a failure: nothing more will run
     };
 
-    CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file, CaptureView& view);
+    // `alarms` makes the capture's timers; Qt's event loop runs them by default.
+    CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file, CaptureView& view,
+               const Alarms& alarms = qtAlarm);
 
     // Checks the file name, creates the file, opens the port and captures until
     // Abort, Exit or a failure. Refused, changing nothing, while a capture runs.
@@ -56,6 +58,7 @@ private:
     void takeTheRest();
     void record(QByteArrayView chunk);
     void checkForLineEnds();
+    void syncFile();
     QString noLineEndNotice() const;
     CaptureError outOfMemory() const;
     Outcome fail(const CaptureError& error);
@@ -70,9 +73,12 @@ private:
     State state_ = State::Idle;
     // A line that sends bytes but no CR (LF line ends, a wrong baud rate) gives
     // no records: after a few seconds of it the status box says so.
-    QTimer lineEndCheck_;
+    std::unique_ptr<Alarm> lineEndCheck_;
     QElapsedTimer withoutLineEnd_; // since the bytes now waiting for a CR began
     qint64 noticed_ = -1;          // the byte count the status box told of; -1: none
+    // What was written reaches the disk within a second: a power cut loses at
+    // most the last one. Set by the first write the disk does not have yet.
+    std::unique_ptr<Alarm> sync_;
     bool taking_ = false;    // reading the port now: a nested arrival waits for this read
     Outcome pendingFailure_; // a failure met outside the loop, for the loop or Exit to report
 };

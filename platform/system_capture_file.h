@@ -16,6 +16,7 @@ public:
     void open(const QString& name) override;
     void empty() override;
     void write(QByteArrayView bytes) override;
+    void sync() override;
     void close() override;
     bool isOpen() const override { return handle_ >= 0; }
     QString name() const override { return name_; }

@@ -145,6 +145,18 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     }
 }
 
+void SystemCaptureFile::sync() {
+    // Only a file on disk has anything to hand to the disk.
+    if (handle_ < 0 || !regular_)
+        return;
+    int result;
+    do
+        result = ::fdatasync(int(handle_));
+    while (result != 0 && errno == EINTR);
+    if (result != 0)
+        failWithErrno("Cannot save", errno);
+}
+
 void SystemCaptureFile::close() {
     if (handle_ < 0)
         return;

@@ -130,6 +130,70 @@ private:
     Log& log_;
 };
 
+// Alarms that ring only when the test rings them: time moves by hand.
+class HandAlarms {
+public:
+    struct HandAlarm : talvern::Alarm {
+        void set(int delay, std::function<void()> call) override {
+            ms = delay;
+            then = std::move(call);
+            armed = true;
+            ++sets;
+        }
+        void cancel() override { armed = false; }
+        bool isSet() const override { return armed; }
+
+        int ms = 0;
+        int sets = 0;
+        bool armed = false;
+        std::function<void()> then;
+    };
+
+    talvern::Alarms maker() {
+        return [this] {
+            auto alarm = std::make_unique<HandAlarm>();
+            made.push_back(alarm.get());
+            return alarm;
+        };
+    }
+    // Rings every alarm that is set, as once their time has come.
+    void ringAll() {
+        for (HandAlarm* alarm : made)
+            if (alarm->armed) {
+                alarm->armed = false;
+                alarm->then();
+            }
+    }
+    int armed() const {
+        return int(std::count_if(made.begin(), made.end(), [](auto* a) { return a->armed; }));
+    }
+
+    std::vector<HandAlarm*> made;
+};
+
+// The capture file on disk, counting how often it is synced; a sync can fail.
+class CountingFile : public talvern::CaptureFile {
+public:
+    void open(const QString& name) override { file_.open(name); }
+    void empty() override { file_.empty(); }
+    void write(QByteArrayView bytes) override { file_.write(bytes); }
+    void sync() override {
+        ++syncs;
+        if (failSync)
+            throw talvern::captureFileError("Cannot save", name(), "Input/output error");
+        file_.sync();
+    }
+    void close() override { file_.close(); }
+    bool isOpen() const override { return file_.isOpen(); }
+    QString name() const override { return file_.name(); }
+
+    int syncs = 0;
+    bool failSync = false;
+
+private:
+    SystemCaptureFile file_;
+};
+
 class CaptureRunTest : public ::testing::Test {
 protected:
     CaptureRunTest() {
@@ -395,6 +459,63 @@ TEST_F(CaptureRunTest, OutOfMemoryNamesThePortAndTheFileWhereverItHappens) {
         EXPECT_FALSE(port.isOpen);
         EXPECT_FALSE(file.isOpen());
         EXPECT_EQ(run.state(), State::Ended);
+    }
+}
+
+TEST_F(CaptureRunTest, WrittenRecordsReachTheDiskWithinASecondAndAQuietLineCostsNothing) {
+    for (const bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "the disk fails" : "the disk works");
+        HandAlarms alarms;
+        FakePort port(log);
+        CountingFile file;
+        file.failSync = failing;
+        CaptureRun run(settings, port, file, view, alarms.maker());
+        std::vector<int> syncs; // after each ring
+        view.script = {
+            [&] { port.waiting = "a\r"; },
+            [&] {
+                // One alarm for the write, a second at most away; no sync yet.
+                EXPECT_EQ(file.syncs, 0);
+                ASSERT_EQ(alarms.armed(), 1);
+                for (auto* alarm : alarms.made)
+                    if (alarm->armed) {
+                        EXPECT_LE(alarm->ms, 1000);
+                    }
+                alarms.ringAll();
+                syncs.push_back(file.syncs);
+            },
+            [&] { port.waiting = "b\r"; },
+            [&] { port.waiting = "c\r"; },
+            [&] {
+                // Two records, one sync: later writes do not put the first one off.
+                alarms.ringAll();
+                syncs.push_back(file.syncs);
+            },
+            [&] {
+                // Nothing arrives: nothing is set to wake the program.
+                EXPECT_EQ(alarms.armed(), 0);
+                alarms.ringAll();
+                syncs.push_back(file.syncs);
+            },
+            [&] { EXPECT_FALSE(run.exit()); },
+        };
+        view.onRunaway = [&] { (void)run.exit(); };
+        const Outcome outcome = run.start();
+        if (!failing) {
+            EXPECT_FALSE(outcome);
+            EXPECT_EQ(syncs, (std::vector<int>{1, 2, 2}));
+            EXPECT_EQ(contents(settings.CaptureFileName), "a\r\nb\r\nc\r\n");
+        } else {
+            // The failure path: the file named, the records written so far kept.
+            ASSERT_TRUE(outcome);
+            EXPECT_TRUE(outcome->message.contains(settings.CaptureFileName) &&
+                        outcome->message.contains("Input/output error"))
+                << outcome->message.toStdString();
+            EXPECT_EQ(contents(settings.CaptureFileName), "a\r\n");
+            EXPECT_FALSE(port.isOpen);
+            view.script.clear();
+        }
+        EXPECT_FALSE(file.isOpen());
     }
 }
 

@@ -98,6 +98,14 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     }
 }
 
+void SystemCaptureFile::sync() {
+    // Only a file on disk has anything to hand to the disk.
+    if (handle_ < 0 || !regular_)
+        return;
+    if (!::FlushFileBuffers(handleOf(handle_)))
+        failWithErrno("Cannot save", int(::GetLastError()));
+}
+
 void SystemCaptureFile::close() {
     if (handle_ < 0)
         return;
