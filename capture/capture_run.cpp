@@ -66,8 +66,7 @@ CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& 
     , lineEndCheck_(alarms())
     , sync_(alarms()) {}
 
-template <typename Step>
-Outcome CaptureRun::ending(Step&& step) {
+template <typename Step> Outcome CaptureRun::ending(Step&& step) {
     try {
         step();
         return {};
@@ -229,7 +228,8 @@ QString CaptureRun::noLineEndNotice() const {
 
 CaptureError CaptureRun::outOfMemory() const {
     QString message =
-        QStringLiteral("Capturing from COM%1 into capture file \"%2\": the program ran out of memory")
+        QStringLiteral(
+            "Capturing from COM%1 into capture file \"%2\": the program ran out of memory")
             .arg(portNumber_)
             .arg(file_.name());
     if (noticed_ >= 0)

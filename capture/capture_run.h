@@ -50,8 +50,7 @@ public:
 
 private:
     // Runs `step`; any failure in it ends the capture (fail()) and is returned.
-    template <typename Step>
-    Outcome ending(Step&& step);
+    template <typename Step> Outcome ending(Step&& step);
     Outcome captureLoop();
     void onReceived();
     void takeWaiting();

@@ -55,7 +55,7 @@ private:
     QString device_;
     LineSettings line_;
     qint16 inputLen_ = 0;
-    bool midStream_ = false; // the line was sending as it opened
+    bool midStream_ = false;              // the line was sending as it opened
     std::optional<QString> pendingError_; // an error the port reported while open
     std::function<void()> onReceive_;
 };

@@ -499,7 +499,9 @@ TEST_F(CaptureRunTest, WrittenRecordsReachTheDiskWithinASecondAndAQuietLineCosts
             },
             [&] { EXPECT_FALSE(run.exit()); },
         };
-        view.onRunaway = [&] { (void)run.exit(); };
+        view.onRunaway = [&] {
+            (void)run.exit();
+        };
         const Outcome outcome = run.start();
         if (!failing) {
             EXPECT_FALSE(outcome);

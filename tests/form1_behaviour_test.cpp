@@ -403,7 +403,10 @@ TEST_F(Form1BehaviourTest, EventsWaitingBehindStartRunWhileTheCaptureRuns) {
         std::function<void(QPushButton*)> press;
     };
     const Variant variants[] = {
-        {"by the mouse", [](QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }},
+        {"by the mouse",
+         [](QPushButton* button) {
+             QTest::mouseClick(button, Qt::LeftButton);
+         }},
         {"by the Space key",
          [](QPushButton* button) {
              button->setFocus();

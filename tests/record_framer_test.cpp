@@ -175,10 +175,8 @@ TEST(RecordFramer, SkippedRecordIsDroppedUpToItsLineEnd) {
         std::vector<QByteArray> chunks;
         std::vector<QByteArray> records;
     } cases[] = {
-        {{"yyyy\r12.5\r"}, {"12.5"}},
-        {{"yy", "yy\r", "\n12.5\r"}, {"12.5"}},
-        {{"\r\n12.5\r"}, {"12.5"}},
-        {{"\r"}, {}},
+        {{"yyyy\r12.5\r"}, {"12.5"}}, {{"yy", "yy\r", "\n12.5\r"}, {"12.5"}},
+        {{"\r\n12.5\r"}, {"12.5"}},   {{"\r"}, {}},
         {{"\n\r\n\r"}, {""}},
     };
     for (const auto& c : cases) {

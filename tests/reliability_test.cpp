@@ -449,7 +449,8 @@ TEST_F(ReliabilityTest, FileThatCannotGrowMidCaptureLeavesOnlyWholeLines) {
             }
             folder = dir.filePath("small");
             ASSERT_TRUE(QDir().mkpath(folder));
-            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder}) != 0) {
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder}) !=
+                0) {
                 std::printf("skipped %s: cannot mount a tmpfs here\n", c.name);
                 continue;
             }

@@ -52,7 +52,7 @@ private:
     qint16 inputLen_ = 0;
     std::function<void()> onReceive_;
     std::unique_ptr<OpenPort> open_; // only while the port is open
-    bool midStream_ = false;          // the line was sending as it opened
+    bool midStream_ = false;         // the line was sending as it opened
 };
 
 } // namespace talvern

@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
 
-
 #ifndef TALVERN_HARNESS
 #error "TALVERN_HARNESS must name the harness program"
 #endif

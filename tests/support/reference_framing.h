@@ -10,8 +10,9 @@
 // stream with no reads at all: every CR ends a record, and one LF straight
 // after a CR belongs to it; a record that goes on past `longest` bytes is
 // ended there. The framer must agree with it however the stream is cut.
-inline std::vector<QByteArray> referenceRecords(const QByteArray& stream,
-                                                qsizetype longest = talvern::RecordFramer::kLongestRecord) {
+inline std::vector<QByteArray>
+referenceRecords(const QByteArray& stream,
+                 qsizetype longest = talvern::RecordFramer::kLongestRecord) {
     std::vector<QByteArray> records;
     QByteArray current;
     for (qsizetype i = 0; i < stream.size(); ++i) {
