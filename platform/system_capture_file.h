@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture_file.h"
+#include "owned_handle.h"
 
 namespace talvern {
 
@@ -11,14 +12,14 @@ public:
     SystemCaptureFile() = default;
     SystemCaptureFile(const SystemCaptureFile&) = delete;
     SystemCaptureFile& operator=(const SystemCaptureFile&) = delete;
-    ~SystemCaptureFile() override; // last resort only: the capture run closes the file itself
+    ~SystemCaptureFile() override = default; // the capture run closes the file itself
 
     void open(const QString& name) override;
     void empty() override;
     void write(QByteArrayView bytes) override;
     void sync() override;
     void close() override;
-    bool isOpen() const override { return handle_ >= 0; }
+    bool isOpen() const override { return bool(handle_); }
     QString name() const override { return name_; }
 
 private:
@@ -29,7 +30,7 @@ private:
     // else the system's error.
     int waitUntilWritable() const;
 
-    qintptr handle_ = -1; // the system's descriptor or handle of the open file
+    OwnedHandle handle_; // the system's descriptor or handle of the open file
     QString name_;
     bool regular_ = false;  // a file on disk, not a pipe or a device
     bool nameLost_ = false; // found deleted, and said so

@@ -12,11 +12,6 @@
 
 namespace talvern {
 
-SystemCaptureFile::~SystemCaptureFile() {
-    if (handle_ >= 0)
-        ::close(int(handle_));
-}
-
 void SystemCaptureFile::fail(const char* what, const QString& reason) const {
     throw captureFileError(what, name_, reason);
 }
@@ -26,7 +21,7 @@ void SystemCaptureFile::failWithErrno(const char* what, int error) const {
 }
 
 void SystemCaptureFile::open(const QString& name) {
-    if (handle_ >= 0)
+    if (handle_)
         fail("Cannot reopen", QStringLiteral("it is already open"));
     name_ = name;
 
@@ -40,40 +35,36 @@ void SystemCaptureFile::open(const QString& name) {
     // for good. Nothing is emptied here: that waits for the port (empty()).
     // Every write goes to the end, even when another program has emptied the
     // file meanwhile.
-    int fd;
+    int opened;
     do
-        fd = ::open(path.constData(),
-                    O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+        opened = ::open(path.constData(),
+                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    while (opened < 0 && errno == EINTR);
+    if (opened < 0) {
         if (errno == ENXIO)
             fail("Cannot create", QStringLiteral("it is a pipe and no program is reading it"));
         failWithErrno("Cannot create", errno);
     }
+    OwnedHandle file(opened);
 
     // One capture per file: a second one would truncate the first one's records
     // and write over them. The lock lasts as long as the descriptor.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        ::close(fd);
+    if (::flock(opened, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
         fail("Cannot create", QStringLiteral("it is being captured into by another program"));
-    }
 
     struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        failWithErrno("Cannot create", error);
-    }
+    if (::fstat(opened, &info) != 0)
+        failWithErrno("Cannot create", errno);
     regular_ = S_ISREG(info.st_mode);
     nameLost_ = false;
-    handle_ = fd;
+    handle_ = std::move(file);
 }
 
 void SystemCaptureFile::empty() {
-    if (handle_ < 0)
+    if (!handle_)
         fail("Cannot empty", QStringLiteral("it is not open"));
     // Only a file on disk has bytes to drop; a pipe or a device starts empty.
-    if (regular_ && ::ftruncate(int(handle_), 0) != 0)
+    if (regular_ && ::ftruncate(int(handle_.get()), 0) != 0)
         failWithErrno("Cannot empty", errno);
 }
 
@@ -81,7 +72,7 @@ qint64 SystemCaptureFile::checkStillNamed(const char* what) {
     // A file deleted during the capture takes every later record with it. Said
     // once: closing the file afterwards does not say it again.
     struct stat info {};
-    if (!regular_ || nameLost_ || ::fstat(int(handle_), &info) != 0)
+    if (!regular_ || nameLost_ || ::fstat(int(handle_.get()), &info) != 0)
         return -1;
     if (info.st_nlink == 0) {
         nameLost_ = true;
@@ -98,7 +89,7 @@ int SystemCaptureFile::waitUntilWritable() const {
     QElapsedTimer waited;
     waited.start();
     for (qint64 left = kPatienceMs; left > 0; left = kPatienceMs - waited.elapsed()) {
-        pollfd out{int(handle_), POLLOUT, 0};
+        pollfd out{int(handle_.get()), POLLOUT, 0};
         const int ready = ::poll(&out, 1, int(left));
         if (ready > 0)
             return 0;
@@ -109,7 +100,7 @@ int SystemCaptureFile::waitUntilWritable() const {
 }
 
 void SystemCaptureFile::write(QByteArrayView bytes) {
-    if (handle_ < 0)
+    if (!handle_)
         fail("Cannot write to", QStringLiteral("it is not open"));
     const qint64 whole = checkStillNamed("Cannot write to");
 
@@ -118,7 +109,7 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     const char* p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(int(handle_), p, size_t(left));
+        const ssize_t n = ::write(int(handle_.get()), p, size_t(left));
         const int error = n < 0 ? errno : 0;
         if (n > 0) {
             p += n;
@@ -138,7 +129,7 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         else
             reason = qt_error_string(waitError);
         // Take back what got in of these lines, so the file ends in a whole line.
-        if (whole >= 0 && p != bytes.data() && ::ftruncate(int(handle_), whole) != 0)
+        if (whole >= 0 && p != bytes.data() && ::ftruncate(int(handle_.get()), whole) != 0)
             fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
                                         .arg(reason, qt_error_string(errno)));
         fail("Cannot write to", reason);
@@ -147,43 +138,40 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
 
 void SystemCaptureFile::sync() {
     // Only a file on disk has anything to hand to the disk.
-    if (handle_ < 0 || !regular_)
+    if (!handle_ || !regular_)
         return;
     int result;
     do
-        result = ::fdatasync(int(handle_));
+        result = ::fdatasync(int(handle_.get()));
     while (result != 0 && errno == EINTR);
     if (result != 0)
         failWithErrno("Cannot save", errno);
 }
 
 void SystemCaptureFile::close() {
-    if (handle_ < 0)
+    if (!handle_)
         return;
-    const int fd = int(handle_);
 
-    // A file deleted since the last write has lost its records all the same.
+    // A file deleted since the last write has lost its records all the same;
+    // it is closed either way.
     try {
         checkStillNamed("Cannot save");
     } catch (const CaptureError&) {
-        handle_ = -1;
-        ::close(fd);
+        handle_.reset();
         throw;
     }
-    handle_ = -1;
+    OwnedHandle file = std::move(handle_);
 
     // Flush to disk first. Devices such as /dev/null cannot be synced (EINVAL,
     // EROFS): there is nothing on disk to flush, so that is no failure.
-    int syncError = 0;
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
-        syncError = errno;
-
-    // close() is not retried on EINTR: on Linux the descriptor is gone either way.
-    if (::close(fd) != 0 && errno != EINTR && syncError == 0)
-        syncError = errno;
-
-    if (syncError != 0)
-        failWithErrno("Cannot save", syncError);
+    int error = 0;
+    if (::fsync(int(file.get())) != 0 && errno != EINVAL && errno != EROFS)
+        error = errno;
+    const int closing = file.reset();
+    if (error == 0)
+        error = closing;
+    if (error != 0)
+        failWithErrno("Cannot save", error);
 }
 
 } // namespace talvern

@@ -12,14 +12,14 @@ namespace talvern {
 
 namespace {
 
-int pipeFds[2] = {-1, -1};
+int signalPipe = -1; // the pipe's writing end, for the handler
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Runs in signal context: only passes the number on through the pipe.
 void onSignal(int signalNumber) {
     const int savedErrno = errno;
     const unsigned char number = static_cast<unsigned char>(signalNumber);
-    [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], &number, 1);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe, &number, 1);
     errno = savedErrno;
 }
 
@@ -33,14 +33,18 @@ TerminationSignals::TerminationSignals(QObject* parent)
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
 
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         // Without the pipe the signals keep their default action: the program
         // still ends on them, only without closing the file first.
         qWarning("Cannot catch termination signals: %s", std::strerror(errno));
         return;
     }
 
-    notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    reading_ = OwnedHandle(ends[0]);
+    writing_ = OwnedHandle(ends[1]);
+    signalPipe = ends[1];
+    notifier_ = new QSocketNotifier(ends[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
 
     struct sigaction action {};
@@ -57,14 +61,12 @@ TerminationSignals::~TerminationSignals() {
     for (const int signalNumber : kSignals)
         ::signal(signalNumber, SIG_DFL);
     delete notifier_;
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    pipeFds[0] = pipeFds[1] = -1;
+    signalPipe = -1;
 }
 
 void TerminationSignals::readPipe() {
     unsigned char number = 0;
-    while (::read(pipeFds[0], &number, 1) == 1)
+    while (::read(int(reading_.get()), &number, 1) == 1)
         emit received(number);
 }
 

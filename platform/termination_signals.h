@@ -1,5 +1,7 @@
 #pragma once
 
+#include "owned_handle.h"
+
 #include <QObject>
 
 class QSocketNotifier;
@@ -26,6 +28,8 @@ private:
     void readPipe();
 
     QSocketNotifier* notifier_ = nullptr;
+    OwnedHandle reading_; // the pipe the handler writes the signal's number to
+    OwnedHandle writing_;
 };
 
 } // namespace talvern

@@ -22,11 +22,6 @@ HANDLE handleOf(qintptr handle) {
 // file (reading it is allowed). Since it cannot be deleted while open, it
 // needs no check that it still has a name.
 
-SystemCaptureFile::~SystemCaptureFile() {
-    if (handle_ >= 0)
-        ::CloseHandle(handleOf(handle_));
-}
-
 void SystemCaptureFile::fail(const char* what, const QString& reason) const {
     throw captureFileError(what, name_, reason);
 }
@@ -36,7 +31,7 @@ void SystemCaptureFile::failWithErrno(const char* what, int error) const {
 }
 
 void SystemCaptureFile::open(const QString& name) {
-    if (handle_ >= 0)
+    if (handle_)
         fail("Cannot reopen", QStringLiteral("it is already open"));
     name_ = name;
 
@@ -54,22 +49,22 @@ void SystemCaptureFile::open(const QString& name) {
         failWithErrno("Cannot create", int(::GetLastError()));
     regular_ = ::GetFileType(file) == FILE_TYPE_DISK;
     nameLost_ = false;
-    handle_ = reinterpret_cast<qintptr>(file);
+    handle_ = OwnedHandle(reinterpret_cast<qintptr>(file));
 }
 
 void SystemCaptureFile::empty() {
-    if (handle_ < 0)
+    if (!handle_)
         fail("Cannot empty", QStringLiteral("it is not open"));
-    const HANDLE file = handleOf(handle_);
+    const HANDLE file = handleOf(handle_.get());
     if (regular_ &&
         (!::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
         failWithErrno("Cannot empty", int(::GetLastError()));
 }
 
 void SystemCaptureFile::write(QByteArrayView bytes) {
-    if (handle_ < 0)
+    if (!handle_)
         fail("Cannot write to", QStringLiteral("it is not open"));
-    const HANDLE file = handleOf(handle_);
+    const HANDLE file = handleOf(handle_.get());
     // The size in whole lines: what a failed write is cut back to.
     LARGE_INTEGER whole{};
     const bool sized = regular_ && ::GetFileSizeEx(file, &whole);
@@ -100,28 +95,28 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
 
 void SystemCaptureFile::sync() {
     // Only a file on disk has anything to hand to the disk.
-    if (handle_ < 0 || !regular_)
+    if (!handle_ || !regular_)
         return;
-    if (!::FlushFileBuffers(handleOf(handle_)))
+    if (!::FlushFileBuffers(handleOf(handle_.get())))
         failWithErrno("Cannot save", int(::GetLastError()));
 }
 
 void SystemCaptureFile::close() {
-    if (handle_ < 0)
+    if (!handle_)
         return;
-    const HANDLE file = handleOf(handle_);
-    handle_ = -1;
+    OwnedHandle file = std::move(handle_); // closed whatever happens below
 
     // Flush to disk first. A device such as NUL has nothing on disk to flush,
     // and says so: that is no failure.
     DWORD error = 0;
-    if (!::FlushFileBuffers(file)) {
+    if (!::FlushFileBuffers(handleOf(file.get()))) {
         error = ::GetLastError();
         if (error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE)
             error = 0;
     }
-    if (!::CloseHandle(file) && error == 0)
-        error = ::GetLastError();
+    const int closing = file.reset();
+    if (error == 0)
+        error = DWORD(closing);
     if (error != 0)
         failWithErrno("Cannot save", int(error));
 }
