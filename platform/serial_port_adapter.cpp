@@ -93,6 +93,10 @@ QString SerialPortAdapter::describeError(QSerialPort::SerialPortError error) con
     }
 }
 
+std::unique_ptr<DescribedPort> systemSerialPort(ComDevices devices) {
+    return std::make_unique<SerialPortAdapter>(std::move(devices));
+}
+
 SerialPortAdapter::~SerialPortAdapter() {
     port_.close();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "described_port.h"
 #include "line_settings.h"
 #include "port_access.h"
 #include "port_mapping.h"
-#include "serial_port.h"
 
 #include <QSerialPort>
 
@@ -15,7 +15,7 @@ namespace talvern {
 // The capture's serial port, on QSerialPort. COM n is looked up through a
 // ComDevices function, which tests replace to point COM1 at a pseudo-terminal;
 // `closedPorts` lists the on-board ports this user may not open.
-class SerialPortAdapter final : public SerialPort {
+class SerialPortAdapter final : public DescribedPort {
 public:
     explicit SerialPortAdapter(ComDevices devices = systemComDevices,
                                std::function<QStringList()> closedPorts = closedOnboardPorts);
@@ -33,11 +33,8 @@ public:
     void setOutput(const QByteArray& bytes) override;
     void setReceiveHandler(std::function<void()> handler) override;
 
-    // The device that COM n opens now, or an empty string.
-    QString deviceFor(int number) const;
-    // What to add where COM n is missing: on-board ports this user may not open
-    // and how to get access (see hiddenPortsNote), or nothing.
-    QString missingPortNote() const;
+    QString deviceFor(int number) const override;
+    QString missingPortNote() const override;
 
 private:
     QString portLabel() const;

@@ -1,5 +1,6 @@
 #include "comain.h"
 #include "form1.h"
+#include "serial_port_adapter.h"
 #include "support/error_of.h"
 
 #include <QAccessible>
@@ -94,9 +95,9 @@ QRect captionRoom(QWidget* widget) {
 class Form1Test : public ::testing::Test {
 protected:
     talvern::UploadSettings settings;
-    Form1 form{settings, [] {
+    Form1 form{settings, talvern::systemSerialPort([] {
                    return QStringList{"/dev/ttyS0", "", "/dev/ttyUSB0"};
-               }};
+               })};
 
     QWidget* control(const char* name) { return form.findChild<QWidget*>(name); }
 };
@@ -290,9 +291,9 @@ TEST(Form1Tooltips, DeviceNamesShowAsPlainText) {
         return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
     };
     talvern::UploadSettings settings;
-    Form1 form{settings, [] {
+    Form1 form{settings, talvern::systemSerialPort([] {
                    return QStringList{"/dev/<b>tty</b>0", "/dev/a&amp;b", "/dev/two  spaces"};
-               }};
+               })};
     EXPECT_TRUE(shown(form.Option1->toolTip()).contains("/dev/<b>tty</b>0"))
         << form.Option1->toolTip().toStdString();
     EXPECT_TRUE(shown(form.Option2->toolTip()).contains("/dev/a&amp;b"))
@@ -306,7 +307,7 @@ TEST(Form1Tooltips, DeviceNamesShowAsPlainText) {
 TEST(Form1Accessibility, ScreenReadersHearEveryBoxByNameAndEachPortsDevice) {
     talvern::UploadSettings settings;
     QStringList devices{"/dev/ttyS0"};
-    Form1 form(settings, [&] { return devices; });
+    Form1 form(settings, talvern::systemSerialPort([&] { return devices; }));
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -356,7 +357,7 @@ TEST(Form1Colours, InstructionsReadableUnderADarkDesktopTheme) {
     dark.setColor(QPalette::WindowText, Qt::white);
     QApplication::setPalette(dark);
     talvern::UploadSettings settings;
-    Form1 form(settings, [] { return QStringList(); });
+    Form1 form(settings, talvern::systemSerialPort([] { return QStringList(); }));
     form.show();
 
     // What the box paints behind its text, away from the text.
@@ -384,9 +385,8 @@ TEST(Form1PortHints, MissingComNumberTellsOfOnBoardPortsThisUserMayNotOpen) {
             return QStringList{"/dev/ttyUSB0"};
         };
         talvern::UploadSettings settings;
-        Form1 form(settings, devices);
-        form.Comm1 = std::make_unique<talvern::SerialPortAdapter>(
-            devices, [closed = c.closed] { return closed; });
+        Form1 form(settings, std::make_unique<talvern::SerialPortAdapter>(
+                                 devices, [closed = c.closed] { return closed; }));
 
         QHelpEvent tip(QEvent::ToolTip, QPoint(4, 4), form.Option2->mapToGlobal(QPoint(4, 4)));
         QApplication::sendEvent(form.Option2, &tip);

@@ -78,9 +78,9 @@ const QString& Form1::instructions() {
     return text;
 }
 
-Form1::Form1(UploadSettings& settings, ComDevices devices, std::unique_ptr<SaveAsDialog> dialog,
-             std::unique_ptr<Desktop> desktop)
-    : Comm1(std::make_unique<SerialPortAdapter>(std::move(devices)))
+Form1::Form1(UploadSettings& settings, std::unique_ptr<DescribedPort> port,
+             std::unique_ptr<SaveAsDialog> dialog, std::unique_ptr<Desktop> desktop)
+    : Comm1(port ? std::move(port) : systemSerialPort())
     , FileNameIO(std::move(dialog))
     , settings_(settings)
     , desktop_(std::move(desktop)) {

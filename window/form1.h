@@ -1,11 +1,10 @@
 #pragma once
 
 #include "capture_view.h"
+#include "described_port.h"
 #include "desktop.h"
 #include "failure.h"
-#include "port_mapping.h"
 #include "save_as_dialog.h"
-#include "serial_port_adapter.h"
 #include "upload_settings.h"
 
 #include <QElapsedTimer>
@@ -33,9 +32,8 @@ class Form1 : public QWidget, public CaptureView {
     Q_OBJECT
 
 public:
-    // `devices` says which device each COM option opens; `dialog` and `desktop`
-    // default to the platform's own.
-    explicit Form1(UploadSettings& settings, ComDevices devices = systemComDevices,
+    // The serial port, the dialog and the desktop default to the platform's own.
+    explicit Form1(UploadSettings& settings, std::unique_ptr<DescribedPort> port = nullptr,
                    std::unique_ptr<SaveAsDialog> dialog = nullptr,
                    std::unique_ptr<Desktop> desktop = nullptr);
     ~Form1() override;
@@ -72,7 +70,7 @@ public:
     QPushButton* Command4;
 
     // The serial port and the Save As dialog; not shown.
-    std::unique_ptr<SerialPortAdapter> Comm1;
+    std::unique_ptr<DescribedPort> Comm1;
     std::unique_ptr<SaveAsDialog> FileNameIO;
 
 protected:

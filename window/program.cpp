@@ -3,7 +3,8 @@
 namespace talvern {
 
 Program::Program(UploadSettings& settings, PlatformParts parts)
-    : form(settings, std::move(parts.devices), std::move(parts.dialog), std::move(parts.desktop))
+    : form(settings, systemSerialPort(std::move(parts.devices)), std::move(parts.dialog),
+           std::move(parts.desktop))
     , capture(settings, *form.Comm1, file, form) {
     form.attach(capture);
 }

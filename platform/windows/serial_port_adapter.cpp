@@ -262,6 +262,10 @@ SerialPortAdapter::SerialPortAdapter(ComDevices devices)
 
 SerialPortAdapter::~SerialPortAdapter() = default;
 
+std::unique_ptr<DescribedPort> systemSerialPort(ComDevices devices) {
+    return std::make_unique<SerialPortAdapter>(std::move(devices));
+}
+
 QString SerialPortAdapter::deviceFor(int number) const {
     return comDevice(devices_(), number);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "described_port.h"
 #include "line_settings.h"
 #include "port_mapping.h"
-#include "serial_port.h"
 
 #include <functional>
 #include <memory>
@@ -15,7 +15,7 @@ namespace talvern {
 // completing 20 ms after the last byte of a burst; its event wakes the thread's
 // event loop, so a capture waiting for data costs nothing. The system's list of
 // COM ports comes through a ComDevices function.
-class SerialPortAdapter final : public SerialPort {
+class SerialPortAdapter final : public DescribedPort {
 public:
     explicit SerialPortAdapter(ComDevices devices = systemComDevices);
     ~SerialPortAdapter() override;
@@ -33,10 +33,8 @@ public:
     void setReceiveHandler(std::function<void()> handler) override;
 
     // What the system says COM n is (such as \Device\Serial0), or an empty string.
-    QString deviceFor(int number) const;
-    // What to add where COM n is missing; nothing on Windows, which shows every
-    // port to every user.
-    QString missingPortNote() const;
+    QString deviceFor(int number) const override;
+    QString missingPortNote() const override;
 
 private:
     class OpenPort;
