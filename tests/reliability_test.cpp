@@ -311,6 +311,16 @@ QByteArray numbered(int first, int count) {
     return bytes;
 }
 
+// At least `size` bytes of CR-ended records: a number of `digits`, then
+// `padding` x's.
+QByteArray paddedRecords(qsizetype size, int digits, int padding) {
+    QByteArray records;
+    for (int n = 0; records.size() < size; ++n)
+        records +=
+            QByteArray::number(n).rightJustified(digits, '0') + QByteArray(padding, 'x') + '\r';
+    return records;
+}
+
 // A FIFO in `dir`, or an empty string where none can be made.
 QString makeFifo(const QTemporaryDir& dir, const char* name) {
     const QString path = dir.filePath(QString::fromLatin1(name));
@@ -465,9 +475,7 @@ TEST_F(ReliabilityTest, FileThatCannotGrowMidCaptureLeavesOnlyWholeLines) {
         }
         const QString file = folder + "/full.txt";
         ASSERT_TRUE(program->startCapture(file));
-        QByteArray records;
-        for (int n = 0; records.size() < 200 * 1024; ++n)
-            records += QByteArray::number(n).rightJustified(6, '0') + QByteArray(93, 'x') + '\r';
+        const QByteArray records = paddedRecords(200 * 1024, 6, 93);
         // The program stops reading at the failure: the instrument gives up then.
         std::atomic<bool> stop{false};
         std::thread instrument = sendUntilStopped(line, records, stop);
@@ -623,9 +631,7 @@ TEST_F(ReliabilityTest, CaptureFileWhoseReaderStopsReadingNeverFreezesTheWindow)
     auto program = startProgram({line.slavePath()});
     ASSERT_TRUE(program->startCapture(fifo));
 
-    QByteArray records;
-    for (int n = 0; records.size() < 1024 * 1024; ++n)
-        records += QByteArray::number(n).rightJustified(8, '0') + QByteArray(40, 'x') + '\r';
+    const QByteArray records = paddedRecords(1024 * 1024, 8, 40);
     std::atomic<bool> stop{false};
     std::thread instrument = sendUntilStopped(line, records, stop);
     // Wait until the program has stopped writing: the pipe holds what it can
