@@ -9,10 +9,17 @@
 
 namespace talvern {
 
-class TerminationSignals::SessionFilter final : public QAbstractNativeEventFilter {
+// The end of the session comes as a message to the program's windows.
+class TerminationSignals::Catcher final : public QAbstractNativeEventFilter {
 public:
-    explicit SessionFilter(TerminationSignals& owner)
-        : owner_(owner) {}
+    explicit Catcher(TerminationSignals& owner)
+        : owner_(owner) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~Catcher() override {
+        if (QCoreApplication::instance())
+            QCoreApplication::instance()->removeNativeEventFilter(this);
+    }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override {
         if (eventType != "windows_generic_MSG")
@@ -38,13 +45,8 @@ private:
 
 TerminationSignals::TerminationSignals(QObject* parent)
     : QObject(parent)
-    , filter_(std::make_unique<SessionFilter>(*this)) {
-    QCoreApplication::instance()->installNativeEventFilter(filter_.get());
-}
+    , catcher_(std::make_unique<Catcher>(*this)) {}
 
-TerminationSignals::~TerminationSignals() {
-    if (QCoreApplication::instance())
-        QCoreApplication::instance()->removeNativeEventFilter(filter_.get());
-}
+TerminationSignals::~TerminationSignals() = default;
 
 } // namespace talvern
