@@ -362,12 +362,10 @@ void Form1::beep() {
 }
 
 void Form1::processEvents() {
-    // Handle whatever is pending; only when nothing is, sleep until the next
-    // event. One pass of the event loop either way. Posted events go first, by
-    // hand: the GLib event loop sends them only when something was posted since
-    // its last pass, so a capture started from a posted event (a queued call)
-    // would leave the events queued behind that one, a waiting repaint among
-    // them, unsent until something new is posted.
+    // One pass of the event loop, asleep only while nothing is pending. Posted
+    // events go first, by hand: GLib's loop sends them only when something was
+    // posted since its last pass, which strands those queued behind the event
+    // that started the capture.
     QCoreApplication::sendPostedEvents();
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
