@@ -13,6 +13,7 @@ struct PlatformParts {
     ComDevices devices = systemComDevices;
     std::unique_ptr<SaveAsDialog> dialog; // the platform's own when empty
     std::unique_ptr<Desktop> desktop;     // the platform's own when empty
+    std::unique_ptr<CaptureFile> file;    // the platform's own when empty
 };
 
 class Program {
@@ -20,7 +21,7 @@ public:
     Program(UploadSettings& settings, PlatformParts parts);
 
     Form1 form;
-    SystemCaptureFile file;
+    std::unique_ptr<CaptureFile> file;
     CaptureRun capture;
 };
 

@@ -9,14 +9,19 @@
 //   settings           prints "settings: PORT NAME"
 //   dismiss            closes the dialog or message box that is showing (cancel)
 //   close              closes the window by its frame
+//   syncs              prints "syncs: N", how often the capture file was synced
 //
 // It prints "ready" once the window shows, "message: TEXT" (with "plain" or
 // "rich" before the colon) whenever a message box appears, and "dialog: CLASS"
 // when another dialog (the Save As dialog) opens. Line ends and
 // backslashes in printed texts are escaped as \r, \n and \\.
 //
-//   talvern_harness DEVICE_FOR_COM1 [DEVICE_FOR_COM2 ...]
+//   talvern_harness [--no-sync] DEVICE_FOR_COM1 [DEVICE_FOR_COM2 ...]
+//
+// With --no-sync the capture file is never synced to disk while it is open (for
+// the benchmarks, to weigh what syncing costs); it is still synced as it closes.
 #include "comain.h"
+#include "system_capture_file.h"
 #include "termination_signals.h"
 
 #include <QApplication>
@@ -29,6 +34,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +65,31 @@ protected:
     }
 };
 
+// The system's capture file, counting its syncs; with `skip`, making none.
+class SyncCountingFile final : public talvern::CaptureFile {
+public:
+    explicit SyncCountingFile(bool skip)
+        : skip_(skip) {}
+
+    void open(const QString& name) override { file_.open(name); }
+    void empty() override { file_.empty(); }
+    void write(QByteArrayView bytes) override { file_.write(bytes); }
+    void sync() override {
+        ++syncs;
+        if (!skip_)
+            file_.sync();
+    }
+    void close() override { file_.close(); }
+    bool isOpen() const override { return file_.isOpen(); }
+    QString name() const override { return file_.name(); }
+
+    static inline int syncs = 0;
+
+private:
+    talvern::SystemCaptureFile file_;
+    bool skip_;
+};
+
 QWidget* control(const QString& name) {
     talvern::Form1* form = COMAIN::Form();
     return name == QLatin1String("Form1") ? form : form->findChild<QWidget*>(name);
@@ -68,6 +99,10 @@ void run(const QString& line) {
     const QString command = line.section(' ', 0, 0);
     const QString name = line.section(' ', 1, 1);
     const QString rest = line.section(' ', 2);
+    if (command == QLatin1String("syncs")) {
+        say(QStringLiteral("syncs: %1").arg(SyncCountingFile::syncs));
+        return;
+    }
     QWidget* widget = name.isEmpty() ? nullptr : control(name);
     if (!name.isEmpty() && !widget && command != QLatin1String("settings")) {
         say("error: no control " + name);
@@ -106,8 +141,13 @@ void run(const QString& line) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QStringList devices;
-    for (int i = 1; i < argc; ++i)
-        devices.append(QString::fromLocal8Bit(argv[i]));
+    bool noSync = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-sync") == 0)
+            noSync = true;
+        else
+            devices.append(QString::fromLocal8Bit(argv[i]));
+    }
 
     talvern::TerminationSignals termination;
     MessageWatch watch;
@@ -117,6 +157,7 @@ int main(int argc, char** argv) {
     parts.devices = [devices] {
         return devices;
     };
+    parts.file = std::make_unique<SyncCountingFile>(noSync);
     COMAIN::Main(std::move(parts));
     QObject::connect(&termination, &talvern::TerminationSignals::received, COMAIN::Form(),
                      &talvern::Form1::endBySignal);
