@@ -5,8 +5,10 @@
 #include "port_holders.h"
 
 #include <QFile>
+#include <QSerialPort>
 
 #include <cerrno>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -45,36 +47,50 @@ QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
 
 } // namespace
 
+// Qt's port, for the adapter's whole life, and an error it reported while open.
+class SerialPortAdapter::System {
+public:
+    QSerialPort port;
+    std::optional<QString> pendingError;
+
+    QString describeError(QSerialPort::SerialPortError error, const QString& device) const;
+    bool applyLine(const LineSettings& line);
+    bool sendsWithin(int ms) const;
+};
+
 SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
     : devices_(std::move(devices))
-    , closedPorts_(std::move(closedPorts)) {
+    , closedPorts_(closedPorts ? std::move(closedPorts) : closedOnboardPorts)
+    , system_(std::make_unique<System>()) {
     // Errors while the port is open (an adapter unplugged, a line hung up) are
     // kept and reported once the bytes read before them have been taken.
-    QObject::connect(
-        &port_, &QSerialPort::errorOccurred, &port_, [this](QSerialPort::SerialPortError error) {
-            if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
-                !port_.isOpen() || pendingError_)
-                return;
-            pendingError_ = describeError(error);
-            if (onReceive_)
-                QMetaObject::invokeMethod(
-                    &port_, [this] { onReceive_ ? onReceive_() : void(); }, Qt::QueuedConnection);
-        });
+    QObject::connect(&system_->port, &QSerialPort::errorOccurred, &system_->port,
+                     [this](QSerialPort::SerialPortError error) {
+                         if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
+                             !system_->port.isOpen() || system_->pendingError)
+                             return;
+                         system_->pendingError = system_->describeError(error, device_);
+                         if (onReceive_)
+                             QMetaObject::invokeMethod(
+                                 &system_->port, [this] { onReceive_ ? onReceive_() : void(); },
+                                 Qt::QueuedConnection);
+                     });
     // Bytes that arrive are announced from whatever event loop runs, at once:
     // a posted event of its own would cost every read a second wake-up. The
     // handler may close the port; the port's reading is safe against that.
-    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] {
+    QObject::connect(&system_->port, &QSerialPort::readyRead, &system_->port, [this] {
         if (onReceive_)
             onReceive_();
     });
 }
 
-QString SerialPortAdapter::describeError(QSerialPort::SerialPortError error) const {
+QString SerialPortAdapter::System::describeError(QSerialPort::SerialPortError error,
+                                                 const QString& device) const {
     // A hung-up line or a removed device reads as end of file, which has no
     // system error of its own: the text Qt gives then is left over from an
     // earlier call. Say what happened instead; a real error keeps its reason.
-    const bool gone = !QFile::exists(device_);
-    pollfd line{int(port_.handle()), POLLIN, 0};
+    const bool gone = !QFile::exists(device);
+    pollfd line{int(port.handle()), POLLIN, 0};
     const bool hungUp =
         ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     if (gone || hungUp)
@@ -85,11 +101,11 @@ QString SerialPortAdapter::describeError(QSerialPort::SerialPortError error) con
         return QStringLiteral("it stopped giving the bytes it received; another program, "
                               "perhaps of another user, may be reading this port");
     case QSerialPort::ReadError:
-        return QStringLiteral("reading failed: %1").arg(port_.errorString());
+        return QStringLiteral("reading failed: %1").arg(port.errorString());
     case QSerialPort::WriteError:
-        return QStringLiteral("sending failed: %1").arg(port_.errorString());
+        return QStringLiteral("sending failed: %1").arg(port.errorString());
     default:
-        return QStringLiteral("the port failed: %1").arg(port_.errorString());
+        return QStringLiteral("the port failed: %1").arg(port.errorString());
     }
 }
 
@@ -98,7 +114,7 @@ std::unique_ptr<DescribedPort> systemSerialPort(ComDevices devices) {
 }
 
 SerialPortAdapter::~SerialPortAdapter() {
-    port_.close();
+    system_->port.close();
 }
 
 QString SerialPortAdapter::deviceFor(int number) const {
@@ -120,7 +136,7 @@ void SerialPortAdapter::fail(const QString& what) const {
 }
 
 void SerialPortAdapter::setCommPort(qint16 number) {
-    if (port_.isOpen())
+    if (system_->port.isOpen())
         fail(QStringLiteral("cannot select another port while this one is open"));
 
     // Look the device up now, so that a missing port fails before anything opens.
@@ -136,8 +152,8 @@ void SerialPortAdapter::setSettings(const QString& settings) {
     if (!line)
         fail(invalidLineSettings(settings));
     line_ = *line;
-    if (port_.isOpen())
-        applyLine();
+    if (system_->port.isOpen() && !system_->applyLine(line_))
+        fail(QStringLiteral("cannot set the line: %1").arg(system_->port.errorString()));
 }
 
 void SerialPortAdapter::setInputLen(qint16 length) {
@@ -146,22 +162,21 @@ void SerialPortAdapter::setInputLen(qint16 length) {
     inputLen_ = length;
 }
 
-void SerialPortAdapter::applyLine() {
-    if (!port_.setBaudRate(line_.baudRate) || !port_.setParity(qtParity(line_.parity)) ||
-        !port_.setDataBits(QSerialPort::DataBits(line_.dataBits)) ||
-        !port_.setStopBits(qtStopBits(line_.stopBits)) ||
-        !port_.setFlowControl(QSerialPort::NoFlowControl))
-        fail(QStringLiteral("cannot set the line: %1").arg(port_.errorString()));
+bool SerialPortAdapter::System::applyLine(const LineSettings& line) {
+    return port.setBaudRate(line.baudRate) && port.setParity(qtParity(line.parity)) &&
+           port.setDataBits(QSerialPort::DataBits(line.dataBits)) &&
+           port.setStopBits(qtStopBits(line.stopBits)) &&
+           port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
 void SerialPortAdapter::setPortOpen(bool open) {
     if (!open) {
         // Release the port; closing a closed port does nothing.
-        port_.close();
-        pendingError_.reset();
+        system_->port.close();
+        system_->pendingError.reset();
         return;
     }
-    if (port_.isOpen())
+    if (system_->port.isOpen())
         fail(QStringLiteral("already open"));
     if (device_.isEmpty())
         setCommPort(commPort_);
@@ -172,43 +187,39 @@ void SerialPortAdapter::setPortOpen(bool open) {
     if (!holder.isEmpty())
         fail(QStringLiteral("it is in use by %1").arg(holder));
 
-    port_.setPortName(device_);
-    if (!port_.open(QIODevice::ReadWrite))
-        fail(openFailureReason(port_.error(), port_.errorString(), device_));
+    system_->port.setPortName(device_);
+    if (!system_->port.open(QIODevice::ReadWrite))
+        fail(openFailureReason(system_->port.error(), system_->port.errorString(), device_));
 
-    // Hold it alone, set the line, then drop whatever arrived before this moment.
-    try {
-        takeExclusively();
-        applyLine();
-    } catch (const CaptureError&) {
-        port_.close();
-        throw;
+    // Hold it alone: serial programs agree on an advisory lock on the device
+    // itself, and one that holds it is reading the line. Then set the line and
+    // drop whatever arrived before this moment.
+    if (::flock(int(system_->port.handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        system_->port.close();
+        const QString holder = lockFileHolder(device_);
+        fail(QStringLiteral("it is in use by %1")
+                 .arg(holder.isEmpty() ? QStringLiteral("another program") : holder));
     }
-    if (!port_.clear(QSerialPort::Input)) {
-        const QString reason = port_.errorString();
-        port_.close();
+    if (!system_->applyLine(line_)) {
+        const QString reason = system_->port.errorString();
+        system_->port.close();
+        fail(QStringLiteral("cannot set the line: %1").arg(reason));
+    }
+    if (!system_->port.clear(QSerialPort::Input)) {
+        const QString reason = system_->port.errorString();
+        system_->port.close();
         fail(QStringLiteral("cannot clear the input: %1").arg(reason));
     }
     // Bytes that come before the line has been quiet a while are the middle of
     // a record that began before the port opened. (Bytes that were waiting are
     // no sign of that: a pseudo-terminal, say, keeps what came while closed.)
-    midStream_ = sendsWithin(kQuietLineMs);
+    midStream_ = system_->sendsWithin(kQuietLineMs);
     // Errors seen while setting the port up were answered above; start clean.
-    pendingError_.reset();
+    system_->pendingError.reset();
 }
 
-void SerialPortAdapter::takeExclusively() {
-    // Serial programs agree on an advisory lock on the device itself; one that
-    // holds it is reading the line.
-    if (::flock(int(port_.handle()), LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK)
-        return;
-    const QString holder = lockFileHolder(device_);
-    fail(QStringLiteral("it is in use by %1")
-             .arg(holder.isEmpty() ? QStringLiteral("another program") : holder));
-}
-
-bool SerialPortAdapter::sendsWithin(int ms) const {
-    pollfd line{int(port_.handle()), POLLIN, 0};
+bool SerialPortAdapter::System::sendsWithin(int ms) const {
+    pollfd line{int(port.handle()), POLLIN, 0};
     int ready;
     do
         ready = ::poll(&line, 1, ms);
@@ -217,43 +228,43 @@ bool SerialPortAdapter::sendsWithin(int ms) const {
 }
 
 bool SerialPortAdapter::portOpen() const {
-    return port_.isOpen();
+    return system_->port.isOpen();
 }
 
 void SerialPortAdapter::throwPendingError() {
-    if (!pendingError_)
+    if (!system_->pendingError)
         return;
-    const QString reason = *pendingError_;
-    pendingError_.reset();
+    const QString reason = *system_->pendingError;
+    system_->pendingError.reset();
     fail(reason);
 }
 
 void SerialPortAdapter::collectReceived() {
-    if (!port_.isOpen())
+    if (!system_->port.isOpen())
         return;
     // Only where nothing else reads: a read announced meanwhile would find the
     // bytes gone and report a failed read.
     int waiting = 0;
-    if (::ioctl(int(port_.handle()), FIONREAD, &waiting) == 0 && waiting > 0)
-        port_.waitForReadyRead(0);
+    if (::ioctl(int(system_->port.handle()), FIONREAD, &waiting) == 0 && waiting > 0)
+        system_->port.waitForReadyRead(0);
 }
 
 qint64 SerialPortAdapter::inBufferCount() {
-    if (!port_.isOpen())
+    if (!system_->port.isOpen())
         fail(QStringLiteral("not open"));
     // An error counts only once everything read before it has been taken.
-    const qint64 count = port_.bytesAvailable();
+    const qint64 count = system_->port.bytesAvailable();
     if (count == 0)
         throwPendingError();
     return count;
 }
 
 QByteArray SerialPortAdapter::input() {
-    if (!port_.isOpen())
+    if (!system_->port.isOpen())
         fail(QStringLiteral("not open"));
-    if (port_.bytesAvailable() == 0)
+    if (system_->port.bytesAvailable() == 0)
         throwPendingError();
-    return inputLen_ == 0 ? port_.readAll() : port_.read(inputLen_);
+    return inputLen_ == 0 ? system_->port.readAll() : system_->port.read(inputLen_);
 }
 
 void SerialPortAdapter::setReceiveHandler(std::function<void()> handler) {
@@ -262,10 +273,10 @@ void SerialPortAdapter::setReceiveHandler(std::function<void()> handler) {
 
 void SerialPortAdapter::setOutput(const QByteArray& bytes) {
     // Nothing to send, or nowhere to send it: nothing to do.
-    if (bytes.isEmpty() || !port_.isOpen())
+    if (bytes.isEmpty() || !system_->port.isOpen())
         return;
-    if (port_.write(bytes) != bytes.size())
-        fail(QStringLiteral("cannot send: %1").arg(port_.errorString()));
+    if (system_->port.write(bytes) != bytes.size())
+        fail(QStringLiteral("cannot send: %1").arg(system_->port.errorString()));
 }
 
 } // namespace talvern

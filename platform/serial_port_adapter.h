@@ -2,23 +2,24 @@
 
 #include "described_port.h"
 #include "line_settings.h"
-#include "port_access.h"
 #include "port_mapping.h"
 
-#include <QSerialPort>
-
 #include <functional>
-#include <optional>
+#include <memory>
 
 namespace talvern {
 
-// The capture's serial port, on QSerialPort. COM n is looked up through a
-// ComDevices function, which tests replace to point COM1 at a pseudo-terminal;
-// `closedPorts` lists the on-board ports this user may not open.
+// The capture's serial port on the system's own terms: Qt SerialPort on Linux,
+// the Win32 communications API on Windows (COM n opens \\.\COMn there). COM n
+// is looked up through a ComDevices function, which tests replace to point COM1
+// at a pseudo-terminal. Arrivals and errors are announced from whatever event
+// loop runs, so a capture waiting for data costs nothing.
 class SerialPortAdapter final : public DescribedPort {
 public:
+    // `closedPorts` lists the on-board ports this user may not open, where the
+    // system hides those from the user (Linux); by default the system's own.
     explicit SerialPortAdapter(ComDevices devices = systemComDevices,
-                               std::function<QStringList()> closedPorts = closedOnboardPorts);
+                               std::function<QStringList()> closedPorts = {});
     ~SerialPortAdapter() override;
 
     void setCommPort(qint16 number) override;
@@ -37,24 +38,21 @@ public:
     QString missingPortNote() const override;
 
 private:
+    class System; // the port in the system's terms (on Windows only while open)
+
     QString portLabel() const;
     [[noreturn]] void fail(const QString& what) const;
-    void applyLine();
-    void takeExclusively();
-    bool sendsWithin(int ms) const;
     void throwPendingError();
-    QString describeError(QSerialPort::SerialPortError error) const;
 
     ComDevices devices_;
     std::function<QStringList()> closedPorts_;
-    QSerialPort port_;
     qint16 commPort_ = 1;
     QString device_;
     LineSettings line_;
     qint16 inputLen_ = 0;
-    bool midStream_ = false;              // the line was sending as it opened
-    std::optional<QString> pendingError_; // an error the port reported while open
+    bool midStream_ = false; // the line was sending as it opened
     std::function<void()> onReceive_;
+    std::unique_ptr<System> system_;
 };
 
 } // namespace talvern

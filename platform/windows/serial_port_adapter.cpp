@@ -26,16 +26,16 @@ DWORD receivedCount(HANDLE handle) {
 } // namespace
 
 // The open port: its handle, the read in flight, and what came in and has not
-// been taken yet.
-class SerialPortAdapter::OpenPort {
+// been taken yet. Only while the port is open.
+class SerialPortAdapter::System {
 public:
-    explicit OpenPort(HANDLE handle)
+    explicit System(HANDLE handle)
         : handle_(handle) {
         event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
 
-    ~OpenPort() {
+    ~System() {
         // Stop the read in flight and wait until the system has let go of its
         // buffer; only then close.
         notifier_.reset();
@@ -257,8 +257,11 @@ DWORD applyLine(HANDLE handle, const LineSettings& line) {
 
 } // namespace
 
-SerialPortAdapter::SerialPortAdapter(ComDevices devices)
-    : devices_(std::move(devices)) {}
+// Windows lists every port to every user: no port is hidden, so `closedPorts`
+// has nothing to add.
+SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
+    : devices_(std::move(devices))
+    , closedPorts_(std::move(closedPorts)) {}
 
 SerialPortAdapter::~SerialPortAdapter() = default;
 
@@ -279,7 +282,7 @@ void SerialPortAdapter::fail(const QString& what) const {
 }
 
 void SerialPortAdapter::setCommPort(qint16 number) {
-    if (open_)
+    if (system_)
         fail(QStringLiteral("cannot select another port while this one is open"));
 
     // Look the port up now, so that a missing one fails before anything opens.
@@ -295,8 +298,8 @@ void SerialPortAdapter::setSettings(const QString& settings) {
     if (!line)
         fail(invalidLineSettings(settings));
     line_ = *line;
-    if (open_)
-        if (const DWORD error = applyLine(open_->handle(), line_))
+    if (system_)
+        if (const DWORD error = applyLine(system_->handle(), line_))
             fail(QStringLiteral("cannot set the line: %1").arg(systemErrorText(error)));
 }
 
@@ -309,10 +312,10 @@ void SerialPortAdapter::setInputLen(qint16 length) {
 void SerialPortAdapter::setPortOpen(bool open) {
     if (!open) {
         // Release the port; closing a closed port does nothing.
-        open_.reset();
+        system_.reset();
         return;
     }
-    if (open_)
+    if (system_)
         fail(QStringLiteral("already open"));
     if (device_.isEmpty())
         setCommPort(commPort_);
@@ -329,13 +332,13 @@ void SerialPortAdapter::setPortOpen(bool open) {
                           .arg(portLabel());
         fail(reason);
     }
-    auto port = std::make_unique<OpenPort>(handle);
+    auto port = std::make_unique<System>(handle);
     if (!port->eventsCreated())
         fail(QStringLiteral("cannot open: %1").arg(systemErrorText(::GetLastError())));
 
     if (const DWORD error = applyLine(handle, line_))
         fail(QStringLiteral("cannot set the line: %1").arg(systemErrorText(error)));
-    if (const DWORD error = OpenPort::setTimeouts(handle))
+    if (const DWORD error = System::setTimeouts(handle))
         fail(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(error)));
 
     // Drop whatever arrived before this moment, then start listening. Bytes
@@ -350,12 +353,12 @@ void SerialPortAdapter::setPortOpen(bool open) {
                 onReceive_();
         }))
         fail(QStringLiteral("cannot read: %1").arg(systemErrorText(error)));
-    open_ = std::move(port);
+    system_ = std::move(port);
 }
 
 void SerialPortAdapter::collectReceived() {
-    if (open_)
-        open_->collect();
+    if (system_)
+        system_->collect();
 }
 
 void SerialPortAdapter::setReceiveHandler(std::function<void()> handler) {
@@ -368,43 +371,43 @@ QString SerialPortAdapter::missingPortNote() const {
 }
 
 bool SerialPortAdapter::portOpen() const {
-    return open_ != nullptr;
+    return system_ != nullptr;
 }
 
 void SerialPortAdapter::throwPendingError() {
-    if (!open_->error)
+    if (!system_->error)
         return;
-    const QString reason = *open_->error;
-    open_->error.reset();
+    const QString reason = *system_->error;
+    system_->error.reset();
     fail(reason);
 }
 
 qint64 SerialPortAdapter::inBufferCount() {
-    if (!open_)
+    if (!system_)
         fail(QStringLiteral("not open"));
     // An error counts only once everything read before it has been taken.
-    if (open_->received.isEmpty())
+    if (system_->received.isEmpty())
         throwPendingError();
-    return open_->received.size();
+    return system_->received.size();
 }
 
 QByteArray SerialPortAdapter::input() {
-    if (!open_)
+    if (!system_)
         fail(QStringLiteral("not open"));
-    if (open_->received.isEmpty())
+    if (system_->received.isEmpty())
         throwPendingError();
-    if (inputLen_ == 0 || open_->received.size() <= inputLen_)
-        return std::exchange(open_->received, QByteArray());
-    const QByteArray head = open_->received.left(inputLen_);
-    open_->received.remove(0, inputLen_);
+    if (inputLen_ == 0 || system_->received.size() <= inputLen_)
+        return std::exchange(system_->received, QByteArray());
+    const QByteArray head = system_->received.left(inputLen_);
+    system_->received.remove(0, inputLen_);
     return head;
 }
 
 void SerialPortAdapter::setOutput(const QByteArray& bytes) {
     // Nothing to send, or nowhere to send it: nothing to do.
-    if (bytes.isEmpty() || !open_)
+    if (bytes.isEmpty() || !system_)
         return;
-    if (const DWORD error = open_->write(bytes))
+    if (const DWORD error = system_->write(bytes))
         fail(QStringLiteral("cannot send: %1").arg(systemErrorText(error)));
 }
 
