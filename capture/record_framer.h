@@ -13,9 +13,10 @@ namespace talvern {
 // the byte stream happened to be cut into reads.
 class RecordFramer {
 public:
-    // A mebibyte: thousands of times the longest reading an instrument sends as
-    // one line, and at 9600 baud 18 minutes of a line that never sends a CR.
-    static constexpr qsizetype kLongestRecord = qsizetype(1) << 20;
+    // 64 KiB: thousands of times the longest reading an instrument sends as one
+    // line, at 9600 baud a minute of a line that never sends a CR, and what the
+    // status box still lays out with a few megabytes (a mebibyte takes 75).
+    static constexpr qsizetype kLongestRecord = qsizetype(64) << 10;
 
     explicit RecordFramer(qsizetype longest = kLongestRecord)
         : longest_(longest) {}

@@ -349,14 +349,18 @@ TEST_F(Form1BehaviourTest, NoSingleKeyEndsOrAbortsARunningCapture) {
 
 // The status box.
 
-TEST_F(Form1BehaviourTest, StatusBoxHoldsARecordOfAnyLength) {
+TEST_F(Form1BehaviourTest, StatusBoxHoldsARecordOfAnyLengthAndShowsItsStart) {
     QTest::keyClicks(form().Text2, dir.filePath("long.txt"));
-    const QByteArray record(100000, 'x');
+    const QByteArray record = "start " + QByteArray(talvern::RecordFramer::kLongestRecord - 6, 'x');
     std::thread instrument;
     later([&] {
         instrument = std::thread([&] { line.send(record + '\r'); });
         whenShown(QString::fromLatin1(record), [&] {
             EXPECT_EQ(form().Text3->text().size(), record.size());
+            // What is wider than the box shows from its start, even with the
+            // focus in the box (a notice of missing line ends says what it is
+            // about first).
+            EXPECT_EQ(form().Text3->cursorPosition(), 0);
             QTest::mouseClick(form().Command3, Qt::LeftButton);
         });
     });

@@ -136,20 +136,20 @@ TEST_F(ReliabilityTest, EveryByteValuePassesUnchanged) {
     EXPECT_EQ(program->waitForExit(), 0);
 }
 
-TEST_F(ReliabilityTest, LineWithoutCrIsToldOfAndKeptInLinesOfAMebibyte) {
+TEST_F(ReliabilityTest, LineWithoutCrIsToldOfAndKeptInLinesOfTheLongestRecord) {
     auto program = startProgram({line.slavePath()});
     const QString file = dir.filePath("long.txt");
     ASSERT_TRUE(program->startCapture(file));
-    constexpr qsizetype kMiB = 1 << 20;
+    constexpr qsizetype kLongest = 64 * 1024;
 
-    // A record of the longest length is one line; ten times as much without a
-    // CR is ten lines of it, and the window answers meanwhile.
-    QByteArray stretch(11 * kMiB, 'x');
+    // A record of the longest length is one line; 160 times as much without a
+    // CR is 160 lines of it, and the window answers meanwhile.
+    QByteArray stretch(161 * kLongest, 'x');
     for (qsizetype i = 0; i < stretch.size(); i += 4099)
         stretch[i] = char(i % 13 == 0 ? 0 : 0x80 + i % 100);
     std::thread instrument([&] {
-        line.send(stretch.first(kMiB) + "\r");
-        for (qsizetype at = kMiB; at < stretch.size(); at += 65536)
+        line.send(stretch.first(kLongest) + "\r");
+        for (qsizetype at = kLongest; at < stretch.size(); at += 65536)
             line.send(stretch.mid(at, 65536));
         line.send("\r");
     });
@@ -157,8 +157,8 @@ TEST_F(ReliabilityTest, LineWithoutCrIsToldOfAndKeptInLinesOfAMebibyte) {
     EXPECT_FALSE(program->waitFor("status: ", 10000).isNull()) << "the window stopped answering";
     instrument.join();
     QByteArray expected;
-    for (qsizetype at = 0; at < stretch.size(); at += kMiB)
-        expected += stretch.mid(at, kMiB) + "\r\n";
+    for (qsizetype at = 0; at < stretch.size(); at += kLongest)
+        expected += stretch.mid(at, kLongest) + "\r\n";
     ASSERT_TRUE(waitForSize(file, expected.size(), 60000));
     EXPECT_TRUE(contents(file) == expected) << "the long lines were not kept byte-exact";
 

@@ -329,6 +329,9 @@ void Form1::showPendingStatus() {
         return;
     statusRepaint_.stop();
     Text3->setText(*pendingStatus_);
+    // From its start: setting the text puts the cursor at the end, and the box
+    // scrolls to it.
+    Text3->setCursorPosition(0);
     pendingStatus_.reset();
     statusShown_.start();
 }
