@@ -18,7 +18,7 @@ ICON_SIZES = [16, 24, 32, 48, 256]
 
 def resource(path, kind):
     """The raw bytes of the first resource of `kind` (a number) in `path`, or b""."""
-    return subprocess.run(["wrestool", "-x", "-t", str(kind), path],
+    return subprocess.run(["wrestool", "-x", "--raw", "-t", str(kind), path],
                           capture_output=True).stdout
 
 
@@ -33,11 +33,16 @@ def icon_sizes(path):
     return sorted({int(w) for w, h in sizes if w == h})
 
 
-def version_strings(path):
-    """The StringFileInfo values of the version resource, by key."""
+def version_strings(path, keys):
+    """The values of `keys` in the version resource's StringFileInfo."""
     text = resource(path, 16).decode("utf-16-le", errors="replace")
     # Each value is its key, NULs up to a four-byte boundary, then the value.
-    return dict(re.findall(r"([A-Za-z]+)\x00+([^\x00]+)\x00", text))
+    found = {}
+    for key in keys:
+        match = re.search(re.escape(key) + r"\x00+([^\x00]+)\x00", text)
+        if match:
+            found[key] = match.group(1)
+    return found
 
 
 def main():
@@ -53,12 +58,14 @@ def main():
         sizes = icon_sizes(path)
         check(sizes == ICON_SIZES, f"{name}'s icon at {ICON_SIZES} px (has {sizes})")
 
-    strings = version_strings(program)
-    for key, expected in [("ProductName", "TALVERN"), ("FileVersion", version),
-                          ("ProductVersion", version), ("OriginalFilename", "talvern.exe")]:
+    exact = {"ProductName": "TALVERN", "FileVersion": version, "ProductVersion": version,
+             "OriginalFilename": "talvern.exe"}
+    present = ["FileDescription", "LegalCopyright", "CompanyName"]
+    strings = version_strings(program, [*exact, *present])
+    for key, expected in exact.items():
         check(strings.get(key) == expected,
               f"version information {key} {expected!r} (has {strings.get(key)!r})")
-    for key in ["FileDescription", "LegalCopyright", "CompanyName"]:
+    for key in present:
         check(bool(strings.get(key)), f"version information {key} {strings.get(key)!r}")
 
     manifest = resource(program, 24).decode("utf-8", errors="replace")
