@@ -11,10 +11,12 @@
 namespace talvern {
 
 // The capture's serial port on Windows, on the Win32 communications API: COM n
-// opens \\.\COMn. Reading is one overlapped ReadFile after another, each
-// completing 20 ms after the last byte of a burst; its event wakes the thread's
-// event loop, so a capture waiting for data costs nothing. The system's list of
-// COM ports comes through a ComDevices function.
+// opens \\.\COMn. Reading is one overlapped ReadFile of a single byte after
+// another, completing as soon as the line sends it, and the bytes that came
+// with it are taken at once by the system's count: every byte is handed on
+// promptly, paused line or not. The read's event wakes the thread's event loop,
+// so a capture waiting for data costs nothing. The system's list of COM ports
+// comes through a ComDevices function.
 class SerialPortAdapter final : public SerialPort {
 public:
     explicit SerialPortAdapter(ComDevices devices = systemComDevices);
