@@ -30,7 +30,8 @@ nice -n 10 cmake --build "$build" --parallel 2 --target talvern capture_tests_wi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 scripts/windows/deploy.sh "$build/talvern.exe" "$qt" "$build/deploy"
 installer=$PWD/$build/talvern-$version-setup.exe
-makensis -V2 -DVERSION="$version" -DSOURCE="$PWD/$build/deploy" -DOUTFILE="$installer" \
+makensis -V2 -DVERSION="$version" -DSOURCE="$PWD/$build/deploy" -DICON="$PWD/$build/talvern.ico" \
+    -DOUTFILE="$installer" \
     scripts/windows/talvern.nsi
 echo "Installer: $installer ($(du -k "$installer" | cut -f1) KiB, built in $((SECONDS - started)) s)"
 

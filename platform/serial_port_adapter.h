@@ -10,7 +10,9 @@
 namespace talvern {
 
 // The capture's serial port on the system's own terms: Qt SerialPort on Linux,
-// the Win32 communications API on Windows (COM n opens \\.\COMn there). COM n
+// the Win32 communications API on Windows (COM n opens \\.\COMn there; each
+// overlapped read asks for one byte, completes as soon as the line sends it, and
+// the bytes that came with it are taken at once by the system's count). COM n
 // is looked up through a ComDevices function, which tests replace to point COM1
 // at a pseudo-terminal. Arrivals and errors are announced from whatever event
 // loop runs, so a capture waiting for data costs nothing.

@@ -32,6 +32,7 @@ public:
     explicit System(HANDLE handle)
         : handle_(handle) {
         event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        drainEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
 
@@ -47,12 +48,14 @@ public:
         ::CloseHandle(handle_);
         if (event_)
             ::CloseHandle(event_);
+        if (drainEvent_)
+            ::CloseHandle(drainEvent_);
         if (writeEvent_)
             ::CloseHandle(writeEvent_);
     }
 
     HANDLE handle() const { return handle_; }
-    bool eventsCreated() const { return event_ && writeEvent_; }
+    bool eventsCreated() const { return event_ && drainEvent_ && writeEvent_; }
 
     // Begins reading; from then on each completed read wakes the event loop
     // and, as an event of its own, calls `announce`. Returns 0 or the system's
@@ -80,26 +83,20 @@ public:
         }
         if (error)
             return;
-        // What the system holds besides: exactly that much, so no read waits;
-        // a line that never pauses is read a bounded number of times.
-        DWORD waiting = queued();
-        for (int reads = 0; reads < 16 && waiting > 0; ++reads, waiting = queued()) {
-            OVERLAPPED drain{};
-            drain.hEvent = event_;
-            DWORD count = 0;
-            if ((!::ReadFile(handle_, buffer_, std::min<DWORD>(waiting, sizeof buffer_), nullptr,
-                             &drain) &&
-                 ::GetLastError() != ERROR_IO_PENDING) ||
-                !finish(drain, count) || count == 0)
-                break;
-            received.append(buffer_, qsizetype(count));
-        }
+        takeQueued();
         if (const DWORD reason = issueRead())
             stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
     }
 
-    // Reads wait for their first byte and end 20 ms after the last; writes give
-    // up after two seconds. 0 or the system's error.
+    // A read waits for its first byte with no time limit, costing nothing
+    // while the line is quiet; writes give up after two seconds. Each read asks
+    // for one byte, or for exactly as many as the system already holds, so it
+    // completes as soon as they are there, however the line is paced; the
+    // 20 ms between bytes only bounds a read that the system's count misled.
+    // (Windows also documents {MAXDWORD, MAXDWORD, T} as returning at once with
+    // what has arrived, but Wine keeps such a read waiting for a full buffer,
+    // and the character event that Qt's port waits for never comes there on a
+    // pseudo-terminal.) 0 or the system's error.
     static DWORD setTimeouts(HANDLE handle) {
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = 20;
@@ -134,10 +131,28 @@ private:
         return ::GetOverlappedResult(handle_, &read, &count, TRUE) != FALSE;
     }
 
+    // What the system holds besides the byte just read: exactly that much, so
+    // no read waits; a line that never pauses is read a bounded number of times.
+    void takeQueued() {
+        DWORD waiting = queued();
+        for (int reads = 0; reads < 16 && waiting > 0; ++reads, waiting = queued()) {
+            OVERLAPPED drain{};
+            drain.hEvent = drainEvent_; // not the one that wakes the event loop
+            DWORD count = 0;
+            if ((!::ReadFile(handle_, buffer_, std::min<DWORD>(waiting, sizeof buffer_), nullptr,
+                             &drain) &&
+                 ::GetLastError() != ERROR_IO_PENDING) ||
+                !finish(drain, count) || count == 0)
+                break;
+            received.append(buffer_, qsizetype(count));
+        }
+    }
+
+    // One byte: the read completes the moment the line sends anything.
     DWORD issueRead() {
         read_ = OVERLAPPED{};
         read_.hEvent = event_; // ReadFile resets it
-        if (!::ReadFile(handle_, buffer_, sizeof buffer_, nullptr, &read_) &&
+        if (!::ReadFile(handle_, buffer_, 1, nullptr, &read_) &&
             ::GetLastError() != ERROR_IO_PENDING) {
             reading_ = false;
             return ::GetLastError();
@@ -168,6 +183,7 @@ private:
             return;
         }
         received.append(buffer_, qsizetype(count));
+        takeQueued();
         if (const DWORD reason = issueRead())
             stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
         announce();
@@ -190,6 +206,7 @@ private:
 
     HANDLE handle_;
     HANDLE event_ = nullptr;
+    HANDLE drainEvent_ = nullptr;
     HANDLE writeEvent_ = nullptr;
     OVERLAPPED read_{};
     bool reading_ = false;

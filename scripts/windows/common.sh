@@ -6,6 +6,8 @@ WINDOWS_PACKAGES=(
     wine64 wine fonts-wine nsis xvfb xdotool
     cmake ninja-build qt6-base-dev qt6-base-dev-tools googletest xz-utils patch
     python3 xclip
+    # The icon, made from the SVG at build time, and the checks of the resources.
+    librsvg2-bin icoutils
 )
 
 WINDOWS_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

@@ -2,7 +2,7 @@
 ; Program Files, a Start menu entry for every user, and an uninstaller listed
 ; in the system's installed programs.
 ;
-;   makensis -DVERSION=1.0.0 -DSOURCE=deploy-folder -DOUTFILE=setup.exe talvern.nsi
+;   makensis -DVERSION=1.0.0 -DSOURCE=deploy-folder -DICON=talvern.ico -DOUTFILE=setup.exe talvern.nsi
 
 Unicode true
 Target amd64-unicode
@@ -13,6 +13,9 @@ RequestExecutionLevel admin
 
 Name "TALVERN ${VERSION}"
 OutFile "${OUTFILE}"
+; The program's own icon for the installer and the uninstaller.
+Icon "${ICON}"
+UninstallIcon "${ICON}"
 InstallDir "$PROGRAMFILES64\TALVERN"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 VIProductVersion "${VERSION}.0"

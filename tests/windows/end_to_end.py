@@ -14,12 +14,15 @@ import fcntl
 import os
 import pty
 import re
+import statistics
 import subprocess
 import sys
 import tempfile
 import termios
 import time
 import tty
+
+from resources import ICON_SIZES, icon_sizes
 
 INSTALLER, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
 PREFIX = os.environ["WINEPREFIX"]
@@ -283,6 +286,75 @@ def start_capture(program, line, target):
              lambda: line.held_by_program() and line.waiting() == 0, 30)
 
 
+def send_paced(line, data, step):
+    """Sends `data` a byte every `step` seconds, from a process of its own so
+    that the pace does not wait for the caller. Returns a function that waits
+    for the end and gives the moment each CR was sent."""
+    read_end, write_end = os.pipe()
+    child = os.fork()
+    if child == 0:
+        os.close(read_end)
+        sent_at = []
+        start = time.monotonic()
+        for at, byte in enumerate(data):
+            delay = start + at * step - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            os.write(line.master, bytes([byte]))
+            if byte == 0x0D:
+                sent_at.append(time.monotonic())
+        os.write(write_end, " ".join(map(repr, sent_at)).encode())
+        os._exit(0)
+    os.close(write_end)
+
+    def finish():
+        text = b""
+        while chunk := os.read(read_end, 65536):
+            text += chunk
+        os.close(read_end)
+        os.waitpid(child, 0)
+        return [float(word) for word in text.split()]
+    return finish
+
+
+def continuous_stream(programs, line):
+    """An instrument in continuous upload at 9600 baud: a byte every 1.04 ms,
+    records back to back, never a pause. Each record must be in the file
+    within 100 ms of its CR, the last ones too, with the program still running."""
+    target = os.path.join(WORK, "stream.txt")
+    program = Program("stream")
+    programs.append(program)
+    program.type_into(FILE_NAME_BOX, windows_path(target))
+    start_capture(program, line, target)
+
+    sent, expected = records_for([b"%05d,+0012.5071,g" % n for n in range(150)])
+    # Where the file ends once each record is in it.
+    ends = [at + 2 for at in range(len(expected)) if expected[at:at + 2] == b"\r\n"]
+    finish = send_paced(line, sent, 0.00104)
+    in_file_at = []
+    deadline = time.monotonic() + len(sent) * 0.00104 + 10
+    while len(in_file_at) < len(ends) and time.monotonic() < deadline:
+        size = os.stat(target).st_size
+        now = time.monotonic()
+        while len(in_file_at) < len(ends) and size >= ends[len(in_file_at)]:
+            in_file_at.append(now)
+        time.sleep(0.002)
+    cr_sent_at = finish()
+
+    delays = [(seen - cr) * 1000 for seen, cr in zip(in_file_at, cr_sent_at)]
+    if delays:
+        log(f"     CR to file over {len(delays)} records: median "
+            f"{statistics.median(delays):.1f} ms, worst {max(delays):.1f} ms")
+    check(len(in_file_at) == len(ends),
+          f"every record of the stream is in the file without Exit "
+          f"({len(ends) - len(in_file_at)} missing 10 s after it ended)")
+    check(delays and max(delays) <= 100, "each record is in the file within 100 ms of its CR")
+    check(read_file(target) == expected, "the stream lands byte-exact")
+    program.click(EXIT)
+    status = program.wait_end()
+    check(status == 0, f"Exit after the stream ends with status 0 (got {status})")
+
+
 def missing_port(programs):
     missing = os.path.join(WORK, "missing-port.txt")
     program = Program("missing-port")
@@ -320,6 +392,8 @@ def main():
                      "styles/qwindowsvistastyle.dll", "Qt6Widgets.dll"]:
             check(os.path.exists(os.path.join(INSTALL_DIR, part)), f"installed {part}")
         check(os.path.exists(START_MENU), "Start menu entry")
+        sizes = icon_sizes(os.path.join(INSTALL_DIR, "uninstall.exe"))
+        check(sizes == ICON_SIZES, f"the uninstaller has the program's icon (sizes {sizes})")
 
         # COM1 is the pseudo-terminal from the next start of the server on.
         run("wineserver", "-k", check_status=False)
@@ -355,6 +429,8 @@ def main():
         check(status == 0, f"Exit ends with status 0 (got {status})")
         check(read_file(target) == expected, "Exit leaves every record, CR LF once each")
         check(not line.held_by_program(), "Exit releases the port")
+
+        continuous_stream(programs, line)
 
         # A port the system does not have: the failure message, a non-zero status.
         # Wine makes each serial device of the machine a COM port; where they

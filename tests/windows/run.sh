@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Runs the Windows suites and the end-to-end test of the installer under Wine,
-# in a Wine prefix of their own that is removed afterwards.
+# Checks the resources of the program and the installer, then runs the Windows
+# suites and the end-to-end test of the installer under Wine, in a Wine prefix
+# of their own that is removed afterwards. A failed resource check still lets
+# the rest run, and fails the whole at the end.
 #
 #   run.sh BUILD_DIR INSTALLER
 set -euo pipefail
 build=$(cd "$1" && pwd)
 installer=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 here=$(cd "$(dirname "$0")" && pwd)
+
+echo "-- what Windows shows of the program and the installer"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+resources=0
+/usr/bin/python3 "$here/resources.py" "$build/deploy/talvern.exe" "$installer" "$version" ||
+    resources=1
 
 work=$(mktemp -d /tmp/talvern-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -34,3 +42,4 @@ if ! /usr/bin/python3 "$here/end_to_end.py" "$installer" "$work/e2e"; then
     done
     exit 1
 fi
+exit $resources

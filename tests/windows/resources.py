@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""What Windows shows of the built files without running them: the program's
+icon in every size the shell asks for, its version information (Explorer's
+Properties) and its application manifest; the installer's icon.
+
+    resources.py PROGRAM.exe INSTALLER.exe VERSION
+
+end_to_end.py uses icon_sizes() for the installed uninstaller.
+"""
+
+import re
+import subprocess
+import sys
+import tempfile
+
+ICON_SIZES = [16, 24, 32, 48, 256]
+
+
+def resource(path, kind):
+    """The raw bytes of the first resource of `kind` (a number) in `path`, or b""."""
+    return subprocess.run(["wrestool", "-x", "--raw", "-t", str(kind), path],
+                          capture_output=True).stdout
+
+
+def icon_sizes(path):
+    """The square sizes of the first icon in `path`, smallest first."""
+    with tempfile.TemporaryDirectory() as folder:
+        subprocess.run(["wrestool", "-x", "-t", "14", "-o", folder, path],
+                       capture_output=True)
+        listed = subprocess.run(f"icotool -l {folder}/*.ico", shell=True, capture_output=True,
+                                text=True).stdout
+    sizes = re.findall(r"--width=(\d+) --height=(\d+)", listed)
+    return sorted({int(w) for w, h in sizes if w == h})
+
+
+def version_strings(path, keys):
+    """The values of `keys` in the version resource's StringFileInfo."""
+    text = resource(path, 16).decode("utf-16-le", errors="replace")
+    # Each value is its key, NULs up to a four-byte boundary, then the value.
+    found = {}
+    for key in keys:
+        match = re.search(re.escape(key) + r"\x00+([^\x00]+)\x00", text)
+        if match:
+            found[key] = match.group(1)
+    return found
+
+
+def main():
+    program, installer, version = sys.argv[1:4]
+    failures = []
+
+    def check(condition, what):
+        print(("ok   " if condition else "FAIL ") + what, flush=True)
+        if not condition:
+            failures.append(what)
+
+    for path, name in [(program, "talvern.exe"), (installer, "the installer")]:
+        sizes = icon_sizes(path)
+        check(sizes == ICON_SIZES, f"{name}'s icon at {ICON_SIZES} px (has {sizes})")
+
+    exact = {"ProductName": "TALVERN", "FileVersion": version, "ProductVersion": version,
+             "OriginalFilename": "talvern.exe"}
+    present = ["FileDescription", "LegalCopyright", "CompanyName"]
+    strings = version_strings(program, [*exact, *present])
+    for key, expected in exact.items():
+        check(strings.get(key) == expected,
+              f"version information {key} {expected!r} (has {strings.get(key)!r})")
+    for key in present:
+        check(bool(strings.get(key)), f"version information {key} {strings.get(key)!r}")
+
+    manifest = resource(program, 24).decode("utf-8", errors="replace")
+    for what, pattern in [
+            ("supports Windows 10 and 11", r"supportedOS Id=\"\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}\""),
+            ("per-monitor DPI aware (v2), as Qt sets it",
+             r"<dpiAwareness[^>]*>\s*PerMonitorV2\b"),
+            ("long paths allowed", r"<longPathAware[^>]*>\s*true\s*<"),
+            ("runs as the user who starts it", r"level=\"asInvoker\"")]:
+        check(re.search(pattern, manifest) is not None, f"the manifest: {what}")
+
+    if failures:
+        print(f"{len(failures)} resource check(s) failed")
+        return 1
+    print("every resource check passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
