@@ -286,6 +286,16 @@ def start_capture(program, line, target):
              lambda: line.held_by_program() and line.waiting() == 0, 30)
 
 
+def new_capture(programs, line, name):
+    """Starts the installed program as `name` and a capture into WORK/name.txt."""
+    target = os.path.join(WORK, name + ".txt")
+    program = Program(name)
+    programs.append(program)
+    program.type_into(FILE_NAME_BOX, windows_path(target))
+    start_capture(program, line, target)
+    return program, target
+
+
 def send_paced(line, data, step):
     """Sends `data` a byte every `step` seconds, from a process of its own so
     that the pace does not wait for the caller. Returns a function that waits
@@ -321,11 +331,7 @@ def continuous_stream(programs, line):
     """An instrument in continuous upload at 9600 baud: a byte every 1.04 ms,
     records back to back, never a pause. Each record must be in the file
     within 100 ms of its CR, the last ones too, with the program still running."""
-    target = os.path.join(WORK, "stream.txt")
-    program = Program("stream")
-    programs.append(program)
-    program.type_into(FILE_NAME_BOX, windows_path(target))
-    start_capture(program, line, target)
+    program, target = new_capture(programs, line, "stream")
 
     sent, expected = records_for([b"%05d,+0012.5071,g" % n for n in range(150)])
     # Where the file ends once each record is in it.
@@ -403,11 +409,7 @@ def main():
 
         # Records land byte-exact; Abort then Start empties the file and captures
         # anew; Exit keeps every record.
-        target = os.path.join(WORK, "capture.txt")
-        program = Program("capture")
-        programs.append(program)
-        program.type_into(FILE_NAME_BOX, windows_path(target))
-        start_capture(program, line, target)
+        program, target = new_capture(programs, line, "capture")
         sent, expected = records_for([b"12.5071 g", b"HIGH" + bytes(range(0x80, 0x100)),
                                       b"tab\there", b""])
         send_in_pieces(line, sent)
@@ -442,11 +444,7 @@ def main():
             missing_port(programs)
 
         # The session ends (log-off, shutdown) mid-capture: every record stays.
-        ending = os.path.join(WORK, "session-end.txt")
-        program = Program("session-end")
-        programs.append(program)
-        program.type_into(FILE_NAME_BOX, windows_path(ending))
-        start_capture(program, line, ending)
+        program, ending = new_capture(programs, line, "session-end")
         sent, expected = records_for([b"before the log-off %d" % n for n in range(20)])
         send_in_pieces(line, sent)
         wait_for("the records before the log-off", lambda: read_file(ending) == expected, 30)
