@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench --target bench_framing bench_status_box bench_e2e bench_one_thread_floor bench_reader_thread_sketch talvern_harness >/dev/null
+cmake --build build-bench --target bench_framing bench_status_box bench_e2e bench_one_thread_floor talvern_harness >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
      "$(. /etc/os-release && echo "$PRETTY_NAME"), $(date -u +%F)"

@@ -121,8 +121,7 @@ struct Capture {
 // input, the file as its output), or one of the programs built beside this
 // benchmark (the line and the file as arguments): the bare one-thread Qt reader
 // (one_thread_floor.cpp), what waiting in Qt's event loop costs before the
-// program adds anything, or the sketch of the capture with a reader thread
-// (reader_thread_sketch.cpp).
+// program adds anything.
 struct Reader {
     Reader(const QString& program, const QString& file, const QStringList& options = {})
         : path(file) {
@@ -183,11 +182,6 @@ struct Alternative {
 
 const Alternative kAlternatives[] = {
     {"bench_one_thread_floor", {}, "  the same, a bare one-thread Qt reader", false},
-    {"bench_reader_thread_sketch", {}, "  the same, sketch: reader thread, this box", true},
-    {"bench_reader_thread_sketch",
-     {"painted"},
-     "  the same, sketch: reader thread, painted box",
-     true},
 };
 constexpr int kAlternativeCount = int(std::size(kAlternatives));
 
