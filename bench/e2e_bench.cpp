@@ -132,9 +132,10 @@ class XDisplay {
 public:
     XDisplay() {
         server_.setStandardErrorFile(QProcess::nullDevice());
-        // -displayfd: Xvfb writes the number once it takes clients.
-        server_.start("Xvfb",
-                      {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"});
+        // -displayfd: Xvfb writes the number once it takes clients. -noreset:
+        // it would turn clients away while it resets after each last one leaves.
+        server_.start("Xvfb", {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                               "1280x1024x24"});
         if (!server_.waitForStarted(10000))
             return;
         while (!server_.canReadLine() && server_.state() == QProcess::Running)
@@ -493,12 +494,12 @@ double flood(const QString& folder, Kind kind, const QByteArray& stream, double*
     Contender contender(kind, freshFile(folder, "flood"));
     if (!contender.ok || !contender.waitUntilListening())
         return kNaN;
+    const qint64 size = contender.expected(stream).size();
     const Clock::time_point start = Clock::now();
     std::thread instrument([&] {
         for (qsizetype at = 0; at < stream.size(); at += 65536)
             contender.line.send(stream.mid(at, 65536));
     });
-    const qint64 size = contender.expected(stream).size();
     while (contender.received() < size && secondsSince(start) < 300)
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     const double seconds = secondsSince(start);
