@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds optimised, runs every benchmark and prints
-# one table of figures (Markdown), with the machine it ran on. Takes about five
-# minutes.
+# two tables of figures (Markdown), with the machine it ran on: the program's
+# parts in process, then the program end to end beside PuTTY, a bare one-thread
+# Qt reader and `cat`. Takes about ten minutes.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench --target bench_framing bench_status_box bench_e2e bench_one_thread_floor bench_reader_thread_sketch talvern_harness >/dev/null
+cmake --build build-bench --target bench_framing bench_status_box bench_e2e bench_one_thread_floor talvern_harness >/dev/null
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
-     "$(. /etc/os-release && echo "$PRETTY_NAME"), $(date -u +%F)"
+     "$(. /etc/os-release && echo "$PRETTY_NAME"), $(date -u +%F)," \
+     "load average $(cut -d" " -f1-3 /proc/loadavg) at the start"
 echo
 # Each figure is the median of three or five runs, with the lowest and highest
-# beside it. "Beside it" is `cat` on the same kind of line in the same run for the
-# end-to-end rows, and a plain memchr scan and write for the framing rows.
+# beside it. In process, "beside it" is a plain memchr scan and write of the
+# same bytes for the framing rows.
 printf '| %-54s | %-28s | %-26s | %-18s |\n' measure "this program" "beside it" target
 printf '|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..56})" "$(printf -- '-%.0s' {1..30})" \
     "$(printf -- '-%.0s' {1..28})" "$(printf -- '-%.0s' {1..20})"
@@ -42,7 +44,12 @@ build-bench/bench/bench_framing --benchmark_format=csv --benchmark_repetitions=3
                    spread(runs["framer", order[i]]), spread(runs["limit", order[i]]), ""
     }'
 build-bench/bench/bench_status_box 2>/dev/null
+echo
+# End to end, each contender on a pseudo-terminal of its own in the same runs.
+build-bench/bench/bench_e2e 1 10 20 header 2>/dev/null
 build-bench/bench/bench_e2e 3 10 20 steady 2>/dev/null
-# Floods and latency vary most from run to run, and take little time: five runs.
+# Start-up, floods and latency vary most from run to run, and take little time:
+# five runs.
+build-bench/bench/bench_e2e 5 10 20 startup 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 flood 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 latency 2>/dev/null

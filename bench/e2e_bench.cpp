@@ -1,13 +1,20 @@
-// The program end to end: the real window (through the test harness, headless)
-// capturing from a pseudo-terminal, side by side with `cat` reading a line of
-// its own in the same run. Each figure is the median of several runs, with the
-// lowest and highest beside it. Prints one Markdown table row per figure:
-//   the CPU cost of steady feeds (idle, 9600 baud, 1 MB/s), with other shapes
-//   of the capture measured in the same runs; flood throughput for records of
-//   1 to 4096 bytes, the latency from a CR to its line in the file, and peak
-//   memory.
+// The program end to end, side by side with what a user would pick instead: the
+// real window (through the test harness, headless) capturing from a
+// pseudo-terminal while, in the same run and on lines of their own, the bare
+// one-thread Qt reader (one_thread_floor.cpp, the least this design can cost),
+// PuTTY logging its serial session to a file (on an Xvfb display this benchmark
+// starts and stops), and `cat`. Every file is checked byte for byte. Each figure
+// is the median of several runs, with the lowest and highest beside it. Prints
+// one Markdown table row per figure, each target with its verdict:
+//   steady: the CPU cost of steady feeds (one record a second, 960 bytes/s a
+//     record per write and byte by byte, 1 MB/s);
+//   startup: from exec to the window shown, and to the first record in the
+//     file (Start pressed at once), the program and PuTTY on the same display;
+//   flood: throughput for records of 1 to 4096 bytes, and peak memory;
+//   latency: from a CR at the line to its line in the file.
 //
-//   bench_e2e [runs] [seconds-per-steady-run] [megabytes-per-flood] [steady|flood|latency]
+//   bench_e2e [runs] [seconds-per-steady-run] [megabytes-per-flood]
+//             [steady|startup|flood|latency]
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -18,16 +25,20 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <random>
 #include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -60,298 +71,482 @@ double peakMiB(qint64 pid) {
     return -1;
 }
 
-qint64 fileSize(const QString& path) {
-    return QFileInfo(path).size();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+double median(std::vector<double> runs) {
+    std::sort(runs.begin(), runs.end());
+    return runs.size() % 2 ? runs[runs.size() / 2]
+                           : (runs[runs.size() / 2 - 1] + runs[runs.size() / 2]) / 2;
 }
 
-// Waits until the file holds at least `size` bytes; false after `seconds`.
-bool waitForSize(const QString& path, qint64 size, double seconds) {
-    const Clock::time_point start = Clock::now();
-    while (fileSize(path) < size) {
-        if (secondsSince(start) > seconds)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    return true;
+bool anyFailed(const std::vector<double>& runs) {
+    return runs.empty() ||
+           std::any_of(runs.begin(), runs.end(), [](double v) { return std::isnan(v); });
 }
 
-// "median (lowest–highest)" of the runs; "failed" when a run failed (NaN).
+// "median (lowest-highest)" of the runs; "failed" when a run failed (NaN).
 QString spread(std::vector<double> runs, int decimals, const QString& unit = {}) {
-    if (runs.empty() ||
-        std::any_of(runs.begin(), runs.end(), [](double v) { return std::isnan(v); }))
+    if (anyFailed(runs))
         return QStringLiteral("failed");
     std::sort(runs.begin(), runs.end());
-    const double median = runs.size() % 2 ? runs[runs.size() / 2]
-                                          : (runs[runs.size() / 2 - 1] + runs[runs.size() / 2]) / 2;
     return QStringLiteral("%1%2 (%3-%4)")
-        .arg(median, 0, 'f', decimals)
+        .arg(median(runs), 0, 'f', decimals)
         .arg(unit)
         .arg(runs.front(), 0, 'f', decimals)
         .arg(runs.back(), 0, 'f', decimals);
 }
 
-void row(const QString& measure, const QString& program, const QString& cat,
-         const QString& target) {
-    std::printf("| %-54s | %-28s | %-26s | %-18s |\n", qPrintable(measure), qPrintable(program),
-                qPrintable(cat), qPrintable(target));
+// A target and whether the runs meet it: "met" when every run does, "met at
+// the median" when the median does but some run does not, else "not met".
+// `values` are the runs' own figures (a ratio, a share, a cost), shown with
+// their spread.
+QString verdict(const QString& target, const std::vector<double>& values, double limit, bool atMost,
+                int decimals, const QString& unit) {
+    if (anyFailed(values))
+        return target + ": failed";
+    const auto meets = [&](double v) {
+        return atMost ? v <= limit : v >= limit;
+    };
+    const QString said = std::all_of(values.begin(), values.end(), meets) ? "met"
+                         : meets(median(values))                          ? "met at the median"
+                                                                          : "not met";
+    return QStringLiteral("%1: %2, %3").arg(target, said, spread(values, decimals, unit));
+}
+
+// The contenders, in the table's column order.
+enum Kind { Program, Floor, Putty, Cat, kKinds };
+const char* const kColumns[kKinds] = {"this program", "bare one-thread Qt reader",
+                                      "PuTTY 0.78, session log", "`cat`"};
+
+void row(const QString& measure, const QStringList& columns, const QString& target) {
+    std::printf("| %-52s |", qPrintable(measure));
+    for (int kind = 0; kind < kKinds; ++kind)
+        std::printf(" %-24s |", qPrintable(columns.value(kind)));
+    std::printf(" %s |\n", qPrintable(target));
     std::fflush(stdout);
 }
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// The X display PuTTY draws on: an Xvfb server of the benchmark's own, on a
+// display number it picks itself among the free ones, stopped at the end.
+class XDisplay {
+public:
+    XDisplay() {
+        server_.setStandardErrorFile(QProcess::nullDevice());
+        // -displayfd: Xvfb writes the number once it takes clients. -noreset:
+        // it would turn clients away while it resets after each last one leaves.
+        server_.start("Xvfb", {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                               "1280x1024x24"});
+        if (!server_.waitForStarted(10000))
+            return;
+        while (!server_.canReadLine() && server_.state() == QProcess::Running)
+            server_.waitForReadyRead(10000);
+        const QByteArray number = server_.readLine().trimmed();
+        if (!number.isEmpty())
+            name_ = ":" + QString::fromLatin1(number);
+    }
+    ~XDisplay() {
+        server_.terminate();
+        if (!server_.waitForFinished(5000)) {
+            server_.kill();
+            server_.waitForFinished();
+        }
+    }
+    // ":N", or empty when Xvfb did not start.
+    const QString& name() const { return name_; }
 
-// A capture running in the real program on its own line.
-struct Capture {
-    explicit Capture(const QString& file)
-        : program({line.slavePath()})
-        , path(file) {
-        ok = !program.waitFor("ready").isNull() && program.startCapture(file);
-    }
-    ~Capture() {
-        program.send("click Command2");
-        program.waitForExit();
-    }
-    qint64 pid() { return program.process.processId(); }
-    PseudoTerminal line;
-    HarnessProcess program;
-    QString path;
-    bool ok = false;
+private:
+    QProcess server_;
+    QString name_;
 };
 
-// Another program copying a line of its own to a file: `cat` (the line as its
-// input, the file as its output), or one of the programs built beside this
-// benchmark (the line and the file as arguments): the bare one-thread Qt reader
-// (one_thread_floor.cpp), what waiting in Qt's event loop costs before the
-// program adds anything, or the sketch of the capture with a reader thread
-// (reader_thread_sketch.cpp).
-struct Reader {
-    Reader(const QString& program, const QString& file, const QStringList& options = {})
-        : path(file) {
-        if (program == "cat") {
-            process.setStandardInputFile(line.slavePath());
-            process.setStandardOutputFile(path);
-            process.start(program);
-        } else {
+XDisplay* gDisplay = nullptr;
+
+// A fresh file name in `folder` for every contender of every run: PuTTY asks
+// before it writes over a log.
+QString freshFile(const QString& folder, const char* what) {
+    static int count = 0;
+    return QStringLiteral("%1/%2-%3.txt").arg(folder, what).arg(++count);
+}
+
+// One contender copying a line of its own to a file: the program (a capture
+// started in its window), the bare one-thread reader and PuTTY (the line and
+// the file as arguments), `cat` (the line as its input, the file as its output).
+struct Contender {
+    // `startCapture`: for the program, start the capture and wait until the
+    // port is open; else it is only started, and Start is left to the caller.
+    Contender(Kind kind, const QString& file, bool startCapture = true,
+              const QString& programDisplay = {})
+        : kind(kind)
+        , path(file) {
+        switch (kind) {
+        case Program:
+            program = std::make_unique<HarnessProcess>(QStringList{line.slavePath()}, QString(),
+                                                       programDisplay);
+            ok = !startCapture ||
+                 (!program->waitFor("ready").isNull() && program->startCapture(file));
+            return;
+        case Floor: {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("QT_QPA_PLATFORM", "offscreen");
             process.setProcessEnvironment(environment);
-            process.start(QCoreApplication::applicationDirPath() + "/" + program,
-                          QStringList{line.slavePath(), path} + options);
+            process.setStandardErrorFile(QProcess::nullDevice());
+            process.start(QCoreApplication::applicationDirPath() + "/bench_one_thread_floor",
+                          {line.slavePath(), path});
+            break;
+        }
+        case Putty: {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("DISPLAY", gDisplay->name());
+            process.setProcessEnvironment(environment);
+            process.setStandardErrorFile(QProcess::nullDevice());
+            process.start("putty", {"-serial", line.slavePath(), "-sercfg", "9600,8,n,1,N",
+                                    "-sessionlog", path});
+            break;
+        }
+        case Cat:
+            process.setStandardInputFile(line.slavePath());
+            process.setStandardOutputFile(path);
+            process.start("cat");
+            break;
+        case kKinds:
+            break;
         }
         ok = process.waitForStarted();
     }
-    ~Reader() {
-        process.kill();
-        process.waitForFinished();
+    ~Contender() {
+        if (program) {
+            program->send("click Command2");
+            program->waitForExit();
+        } else {
+            process.kill();
+            process.waitForFinished();
+        }
     }
-    qint64 pid() { return process.processId(); }
+    qint64 pid() const { return program ? program->process.processId() : process.processId(); }
+
+    // Waits until the process has the line open, and a moment more for it to
+    // set the line up; false after ten seconds.
+    bool waitUntilListening() {
+        const Clock::time_point start = Clock::now();
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid()));
+        for (;;) {
+            for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System))
+                if (fd.symLinkTarget() == line.slavePath()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    return true;
+                }
+            if (secondsSince(start) > 10)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    // What the file must hold once `stream` (whole records) has arrived: the
+    // program ends each record with CR LF, the others copy the bytes as they
+    // came.
+    QByteArray expected(const QByteArray& stream) const {
+        return kind == Program ? QByteArray(stream).replace('\r', "\r\n") : stream;
+    }
+    // Bytes of the line's data in the file so far: PuTTY's log starts with a
+    // header line of its own (and is created only with the first data).
+    qint64 received() const {
+        const qint64 size = QFileInfo(path).size();
+        if (kind != Putty || size == 0)
+            return size;
+        if (header_ < 0) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return 0;
+            const qsizetype end = file.read(256).indexOf('\n');
+            if (end < 0)
+                return 0;
+            header_ = end + 1;
+        }
+        return size - header_;
+    }
+    QByteArray content() const {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        if (kind == Putty && (received() <= 0 || !file.seek(header_)))
+            return {};
+        return file.readAll();
+    }
+    // Waits until `stream` has arrived in the file, then checks it byte for
+    // byte; false after `seconds` or when the file differs.
+    bool holds(const QByteArray& stream, double seconds) const {
+        const QByteArray wanted = expected(stream);
+        const Clock::time_point start = Clock::now();
+        while (received() < wanted.size()) {
+            if (secondsSince(start) > seconds)
+                return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        return content() == wanted;
+    }
+
+    Kind kind;
     PseudoTerminal line;
+    std::unique_ptr<HarnessProcess> program;
     QProcess process;
     QString path;
     bool ok = false;
+
+private:
+    mutable qint64 header_ = -1;
 };
 
-// `count` records of `size` bytes each, the CR included (1 byte: a bare CR);
-// `file` gets the lines the capture file must hold.
-QByteArray records(qsizetype size, qsizetype count, QByteArray* file = nullptr) {
+// `count` records of `size` bytes each, the CR included (1 byte: a bare CR),
+// each with a text of its own.
+QByteArray records(qsizetype size, qsizetype count) {
     QByteArray stream;
     stream.reserve(size * count);
-    if (file)
-        file->reserve(stream.capacity() + 2 * count);
     QByteArray text;
     for (qsizetype n = 0; n < count; ++n) {
         text = (QByteArray::number(n).rightJustified(9, '0') + " 12.5 mg ok")
                    .leftJustified(size - 1, '.', true);
         stream += text;
         stream += '\r';
-        if (file) {
-            *file += text;
-            *file += "\r\n";
-        }
     }
     return stream;
 }
 
-// The programs weighed against the program at steady rates, besides `cat`: the
-// program in bench/ and its options, what its row says, and whether its file
-// gets CR LF line ends.
-struct Alternative {
-    const char* program;
-    QStringList options;
-    const char* measure;
-    bool framed;
-};
-
-const Alternative kAlternatives[] = {
-    {"bench_one_thread_floor", {}, "  the same, a bare one-thread Qt reader", false},
-    {"bench_reader_thread_sketch", {}, "  the same, sketch: reader thread, this box", true},
-    {"bench_reader_thread_sketch",
-     {"painted"},
-     "  the same, sketch: reader thread, painted box",
-     true},
-};
-constexpr int kAlternativeCount = int(std::size(kAlternatives));
-
-// CPU share of one core, in per cent, of the program, of `cat` and of each
-// alternative while the same writes arrive on their lines at a steady pace:
-// `perWrite` records of `size` bytes, each record with a text of its own, every
-// `period`. Empty when a run failed.
-std::vector<double> steadyCost(const QString& folder, qsizetype size, qsizetype perWrite,
-                               std::chrono::microseconds period, double seconds) {
-    Capture capture(folder + "/steady.txt");
-    Reader cat("cat", folder + "/steady-cat.txt");
-    std::vector<std::unique_ptr<Reader>> others;
-    for (int i = 0; i < kAlternativeCount; ++i)
-        others.push_back(std::make_unique<Reader>(kAlternatives[i].program,
-                                                  folder + QStringLiteral("/steady-%1.txt").arg(i),
-                                                  kAlternatives[i].options));
-    if (!capture.ok || !cat.ok ||
-        std::any_of(others.begin(), others.end(), [](const auto& other) { return !other->ok; }))
-        return {};
-    // The alternatives open their lines themselves: wait until they are up, so
-    // that the first writes are not lost and their start is not counted.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const qint64 writes = qint64(seconds * 1e6 / double(period.count()));
-    const QByteArray stream = records(size, writes * perWrite);
-    const qsizetype chunkBytes = size * perWrite;
-    std::vector<qint64> pids{capture.pid(), cat.pid()};
-    std::vector<PseudoTerminal*> ends{&capture.line, &cat.line};
-    for (const auto& other : others) {
-        pids.push_back(other->pid());
-        ends.push_back(&other->line);
-    }
+// CPU share of one core, in per cent, of each contender while the same writes
+// arrive on their lines at a steady pace: `bytesPerWrite` bytes of records of
+// `size` bytes every `period`. NaN for a contender whose file did not end up
+// byte for byte what its line carried; all NaN when a contender did not start.
+std::vector<double> steadyCost(const QString& folder, qsizetype size, qsizetype bytesPerWrite,
+                               std::chrono::nanoseconds period, double seconds) {
+    std::vector<std::unique_ptr<Contender>> contenders;
+    for (int kind = 0; kind < kKinds; ++kind)
+        contenders.push_back(std::make_unique<Contender>(Kind(kind), freshFile(folder, "steady")));
+    std::vector<double> cost(kKinds, kNaN);
+    // The others open their lines themselves: wait until they have, so that
+    // the first writes are not lost and their start is not counted.
+    for (const auto& contender : contenders)
+        if (!contender->ok || !contender->waitUntilListening())
+            return cost;
+    const qint64 count = qint64(seconds * 1e9 / double(period.count())) * bytesPerWrite / size;
+    const QByteArray stream = records(size, count);
+    const qint64 writes = (stream.size() + bytesPerWrite - 1) / bytesPerWrite;
     std::vector<double> before;
-    for (const qint64 pid : pids)
-        before.push_back(cpuSeconds(pid));
+    for (const auto& contender : contenders)
+        before.push_back(cpuSeconds(contender->pid()));
     const Clock::time_point start = Clock::now();
     for (qint64 n = 0; n < writes; ++n) {
         std::this_thread::sleep_until(start + period / 2 + n * period);
         // Take turns at being first, so none always wakes first.
-        const QByteArray chunk = stream.mid(n * chunkBytes, chunkBytes);
-        for (size_t i = 0; i < ends.size(); ++i)
-            ends[(size_t(n) + i) % ends.size()]->send(chunk);
+        const QByteArray chunk = stream.mid(n * bytesPerWrite, bytesPerWrite);
+        for (size_t i = 0; i < contenders.size(); ++i)
+            contenders[(size_t(n) + i) % contenders.size()]->line.send(chunk);
     }
     std::this_thread::sleep_until(start + writes * period);
     const double elapsed = secondsSince(start);
-    std::vector<double> cost;
-    for (size_t i = 0; i < pids.size(); ++i)
-        cost.push_back(100.0 * (cpuSeconds(pids[i]) - before[i]) / elapsed);
-    // Every record must have reached the files, each CR grown into CR LF where
-    // records are framed.
-    const qint64 lines = stream.size() + writes * perWrite;
-    if (!waitForSize(capture.path, lines, 10) || !waitForSize(cat.path, stream.size(), 10))
-        return {};
-    for (int i = 0; i < kAlternativeCount; ++i)
-        if (!waitForSize(others[size_t(i)]->path, kAlternatives[i].framed ? lines : stream.size(),
-                         10))
-            return {};
+    for (size_t i = 0; i < contenders.size(); ++i) {
+        const double used = 100.0 * (cpuSeconds(contenders[i]->pid()) - before[i]) / elapsed;
+        cost[i] = contenders[i]->holds(stream, 10) ? used : kNaN;
+    }
     return cost;
 }
 
 void steadyRows(const QString& folder, int runs, double seconds) {
+    using std::chrono::nanoseconds;
     struct Feed {
         const char* measure;
         qsizetype size;
-        qsizetype perWrite;
-        std::chrono::microseconds period;
+        qsizetype bytesPerWrite;
+        nanoseconds period;
         double seconds;
-        const char* target;
+        double atMost;         // per cent of a core, or 0
+        double timesCatAtMost; // or 0
     };
     const Feed feeds[] = {
-        {"CPU, idle: one 10-byte record a second", 10, 1, std::chrono::seconds(1),
-         std::max(seconds, 10.0), "< 0.5 %"},
-        {"CPU, 960 bytes/s: one 10-byte record per write", 10, 1, std::chrono::microseconds(10417),
-         seconds, "<= 1 %, <= 3x cat"},
-        {"CPU, 1 MB/s: 32-byte records, 1 KiB writes", 32, 32, std::chrono::microseconds(1024),
-         seconds, "<= 4 %"},
+        {"CPU, one 10-byte record a second", 10, 10, std::chrono::seconds(1),
+         std::max(seconds, 10.0), 0.05, 0},
+        {"CPU, 960 bytes/s, one 10-byte record per write", 10, 10, nanoseconds(10416667), seconds,
+         0, 0},
+        {"CPU, 960 bytes/s byte by byte, 10-byte records", 10, 1, nanoseconds(1041667), seconds, 0,
+         2},
+        {"CPU, 1 MB/s, 32-byte records in 1 KiB writes", 32, 1024, nanoseconds(1024000), seconds, 0,
+         0},
     };
     for (const Feed& feed : feeds) {
-        // One list of runs per contender: the program, `cat`, the alternatives.
-        std::vector<std::vector<double>> runsOf(2 + kAlternativeCount);
+        std::vector<std::vector<double>> runsOf(kKinds);
+        std::vector<double> timesPutty, timesCat;
         for (int run = 0; run < runs; ++run) {
-            std::vector<double> cost =
-                steadyCost(folder, feed.size, feed.perWrite, feed.period, feed.seconds);
-            cost.resize(runsOf.size(), kNaN);
-            for (size_t i = 0; i < runsOf.size(); ++i)
-                runsOf[i].push_back(cost[i]);
+            const std::vector<double> cost =
+                steadyCost(folder, feed.size, feed.bytesPerWrite, feed.period, feed.seconds);
+            for (int kind = 0; kind < kKinds; ++kind)
+                runsOf[size_t(kind)].push_back(cost[size_t(kind)]);
+            timesPutty.push_back(cost[Program] / cost[Putty]);
+            timesCat.push_back(cost[Program] / cost[Cat]);
         }
-        const QString plain = spread(runsOf[1], 2, " %");
-        row(QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds),
-            spread(runsOf[0], 2, " %"), plain, feed.target);
-        for (int i = 0; i < kAlternativeCount; ++i)
-            row(kAlternatives[i].measure, spread(runsOf[size_t(2 + i)], 2, " %"), plain, "");
+        QStringList columns, targets;
+        for (int kind = 0; kind < kKinds; ++kind)
+            columns += spread(runsOf[size_t(kind)], 2, " %");
+        if (feed.atMost > 0)
+            targets += verdict(QStringLiteral("<= %1 %").arg(feed.atMost), runsOf[Program],
+                               feed.atMost, true, 2, " %");
+        targets += verdict("<= 0.6x PuTTY", timesPutty, 0.6, true, 2, "x");
+        if (feed.timesCatAtMost > 0)
+            targets += verdict(QStringLiteral("<= %1x cat").arg(feed.timesCatAtMost), timesCat,
+                               feed.timesCatAtMost, true, 2, "x");
+        row(QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds), columns,
+            targets.join("; "));
     }
 }
 
-// Input bytes per second, in MB/s, of the program and `cat` taking `stream` as
-// fast as their lines do; `peak` gets the program's peak memory.
-std::pair<double, double> flood(const QString& folder, const QByteArray& stream,
-                                const QByteArray& expected, double* peak) {
-    const auto send = [&](PseudoTerminal& line) {
-        for (qsizetype at = 0; at < stream.size(); at += 65536)
-            line.send(stream.mid(at, 65536));
+// Watches an X display for its first top-level window to be mapped.
+class MapWatch {
+public:
+    explicit MapWatch(const QString& display) {
+        int screenNumber = 0;
+        connection_ = xcb_connect(display.toLocal8Bit().constData(), &screenNumber);
+        if (xcb_connection_has_error(connection_))
+            return;
+        xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+        for (int i = 0; i < screenNumber; ++i)
+            xcb_screen_next(&screen);
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_request_check(connection_,
+                          xcb_change_window_attributes_checked(connection_, screen.data->root,
+                                                               XCB_CW_EVENT_MASK, &mask));
+        ok_ = true;
+    }
+    ~MapWatch() { xcb_disconnect(connection_); }
+    // Whether a window other than a menu or tooltip has been mapped since.
+    bool mapped() {
+        while (ok_ && !mapped_) {
+            xcb_generic_event_t* event = xcb_poll_for_event(connection_);
+            if (!event)
+                break;
+            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                !reinterpret_cast<xcb_map_notify_event_t*>(event)->override_redirect)
+                mapped_ = true;
+            std::free(event);
+        }
+        return mapped_;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+    bool ok_ = false;
+    bool mapped_ = false;
+};
+
+// Seconds from exec to the window shown and to the first record in the file,
+// the program (Start pressed as soon as it takes commands) or PuTTY on the
+// benchmark's display, while the line carries a 10-byte record every 5 ms.
+std::pair<double, double> startup(const QString& folder, Kind kind) {
+    MapWatch watch(gDisplay->name());
+    if (!watch.ok())
+        return {kNaN, kNaN};
+    const QString file = freshFile(folder, "startup");
+    const Clock::time_point start = Clock::now();
+    Contender contender(kind, file, false, gDisplay->name());
+    if (!contender.ok)
+        return {kNaN, kNaN};
+    if (kind == Program) {
+        contender.program->send("type Text2 " + file);
+        contender.program->send("click Command1");
+    }
+    std::atomic<bool> done = false;
+    std::thread instrument([&] {
+        const QByteArray stream = records(10, 100000);
+        for (qsizetype at = 0; !done && at < stream.size(); at += 10) {
+            contender.line.send(stream.mid(at, 10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    double shown = kNaN, recorded = kNaN;
+    const QByteArray end = kind == Program ? "\r\n" : "\r";
+    while (secondsSince(start) < 30 && (std::isnan(shown) || std::isnan(recorded))) {
+        if (std::isnan(shown) && watch.mapped())
+            shown = secondsSince(start);
+        if (std::isnan(recorded) && contender.received() > 0 && contender.content().contains(end))
+            recorded = secondsSince(start);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    done = true;
+    instrument.join();
+    return {shown * 1000, recorded * 1000};
+}
+
+void startupRows(const QString& folder, int runs) {
+    std::vector<std::vector<double>> shown(kKinds), recorded(kKinds);
+    for (int run = 0; run < runs; ++run)
+        for (const Kind kind : {Program, Putty}) {
+            const auto [window, record] = startup(folder, kind);
+            shown[kind].push_back(window);
+            recorded[kind].push_back(record);
+        }
+    const auto columns = [](const std::vector<std::vector<double>>& ms) {
+        return QStringList{spread(ms[Program], 0, " ms"), "", spread(ms[Putty], 0, " ms"), ""};
     };
-    const double mb = double(stream.size()) / 1e6;
-    double ours = kNaN;
-    {
-        Capture capture(folder + "/flood.txt");
-        if (!capture.ok)
-            return {kNaN, kNaN};
-        const Clock::time_point start = Clock::now();
-        std::thread instrument([&] { send(capture.line); });
-        const bool complete = waitForSize(capture.path, expected.size(), 300);
-        const double seconds = secondsSince(start);
-        instrument.join();
-        *peak = peakMiB(capture.pid());
-        QFile file(capture.path);
-        if (complete && file.open(QIODevice::ReadOnly) && file.readAll() == expected)
-            ours = mb / seconds;
-    }
-    double plain = kNaN;
-    {
-        Reader cat("cat", folder + "/flood-cat.txt");
-        if (!cat.ok)
-            return {ours, kNaN};
-        const Clock::time_point start = Clock::now();
-        std::thread instrument([&] { send(cat.line); });
-        const bool complete = waitForSize(cat.path, stream.size(), 300);
-        const double seconds = secondsSince(start);
-        instrument.join();
-        if (complete)
-            plain = mb / seconds;
-    }
-    return {ours, plain};
+    row("start-up, exec to the window shown", columns(shown), "");
+    row("start-up, exec to the first record in the file", columns(recorded), "");
+}
+
+// Input bytes per second, in MB/s, of a contender taking `stream` as fast as its
+// line does, checked byte for byte (NaN if not); `peak` gets its peak memory.
+double flood(const QString& folder, Kind kind, const QByteArray& stream, double* peak) {
+    Contender contender(kind, freshFile(folder, "flood"));
+    if (!contender.ok || !contender.waitUntilListening())
+        return kNaN;
+    const qint64 size = contender.expected(stream).size();
+    const Clock::time_point start = Clock::now();
+    std::thread instrument([&] {
+        for (qsizetype at = 0; at < stream.size(); at += 65536)
+            contender.line.send(stream.mid(at, 65536));
+    });
+    while (contender.received() < size && secondsSince(start) < 300)
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    const double seconds = secondsSince(start);
+    instrument.join();
+    *peak = peakMiB(contender.pid());
+    const bool exact = contender.holds(stream, 0);
+    QFile::remove(contender.path);
+    return exact ? double(stream.size()) / 1e6 / seconds : kNaN;
 }
 
 void floodRows(const QString& folder, int runs, int megabytes) {
-    std::vector<double> peaks;
+    std::vector<std::vector<double>> peaks(kKinds);
     for (const qsizetype size : {1, 8, 32, 256, 4096}) {
-        QByteArray expected;
-        const QByteArray stream = records(size, megabytes * qsizetype(1000000) / size, &expected);
-        std::vector<double> program, plain, share;
+        const QByteArray stream = records(size, megabytes * qsizetype(1000000) / size);
+        std::vector<std::vector<double>> rate(kKinds);
+        std::vector<double> share;
         for (int run = 0; run < runs; ++run) {
-            double peak = kNaN;
-            const auto [ours, cat] = flood(folder, stream, expected, &peak);
-            program.push_back(ours);
-            plain.push_back(cat);
-            share.push_back(100.0 * ours / cat);
-            peaks.push_back(peak);
+            for (int kind = 0; kind < kKinds; ++kind) {
+                double peak = kNaN;
+                rate[size_t(kind)].push_back(flood(folder, Kind(kind), stream, &peak));
+                peaks[size_t(kind)].push_back(peak);
+            }
+            share.push_back(100.0 * rate[Program].back() / rate[Cat].back());
         }
-        row(QStringLiteral("flood, %1-byte records (%2 MB, byte-exact)").arg(size).arg(megabytes),
-            spread(program, 1, " MB/s"), spread(plain, 1, " MB/s"), ">= 60 % of cat");
-        row(QStringLiteral("flood, %1-byte records: share of cat").arg(size),
-            spread(share, 0, " %"), "", ">= 60 %");
+        QStringList columns;
+        for (int kind = 0; kind < kKinds; ++kind)
+            columns += spread(rate[size_t(kind)], 1, " MB/s");
+        row(QStringLiteral("flood, %1-byte records (%2 MB)").arg(size).arg(megabytes), columns,
+            verdict(">= 60 % of cat", share, 60, false, 0, " %"));
     }
-    row("peak resident memory during the floods", spread(peaks, 1, " MiB"), "", "");
+    QStringList columns;
+    for (int kind = 0; kind < kKinds; ++kind)
+        columns += spread(peaks[size_t(kind)], 1, " MiB");
+    row("peak resident memory, floods", columns, "");
 }
 
-// Milliseconds from writing a record's CR at the line to its line being in the
-// file (inotify), for 1,000 records at random intervals: p50 and p99.
-std::pair<double, double> latency(const QString& folder, unsigned seed) {
-    Capture capture(folder + "/latency.txt");
-    if (!capture.ok)
+// Milliseconds from writing a record's CR at the line to the contender's file
+// changing (inotify on its folder: PuTTY creates its log with the first data),
+// for 1,000 records at random intervals: p50 and p99.
+std::pair<double, double> latency(const QString& folder, Kind kind, unsigned seed) {
+    const QString own = freshFile(folder, "latency");
+    QDir().mkpath(own);
+    Contender contender(kind, own + "/file.txt");
+    if (!contender.ok || !contender.waitUntilListening())
         return {kNaN, kNaN};
     const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    inotify_add_watch(watch, QFile::encodeName(capture.path).constData(), IN_MODIFY);
+    inotify_add_watch(watch, QFile::encodeName(own).constData(), IN_MODIFY);
 
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> pause(200, 3000); // microseconds
@@ -362,7 +557,7 @@ std::pair<double, double> latency(const QString& folder, unsigned seed) {
         while (::read(watch, events, sizeof events) > 0) {
         }
         const Clock::time_point sent = Clock::now();
-        capture.line.send(QByteArray::number(n).rightJustified(6, '0') + " 12.5 mg\r");
+        contender.line.send(QByteArray::number(n).rightJustified(6, '0') + " 12.5 mg\r");
         pollfd ready{watch, POLLIN, 0};
         if (::poll(&ready, 1, 1000) != 1)
             break;
@@ -376,14 +571,21 @@ std::pair<double, double> latency(const QString& folder, unsigned seed) {
 }
 
 void latencyRows(const QString& folder, int runs) {
-    std::vector<double> p50, p99;
-    for (int run = 0; run < runs; ++run) {
-        const auto [median, high] = latency(folder, unsigned(3 + run));
-        p50.push_back(median);
-        p99.push_back(high);
+    std::vector<std::vector<double>> p50(kKinds), p99(kKinds);
+    for (int run = 0; run < runs; ++run)
+        for (int kind = 0; kind < kKinds; ++kind) {
+            const auto [median, high] = latency(folder, Kind(kind), unsigned(3 + run));
+            p50[size_t(kind)].push_back(median);
+            p99[size_t(kind)].push_back(high);
+        }
+    QStringList median, high;
+    for (int kind = 0; kind < kKinds; ++kind) {
+        median += spread(p50[size_t(kind)], 3, " ms");
+        high += spread(p99[size_t(kind)], 3, " ms");
     }
-    row("latency, CR at the line to line in file: p50", spread(p50, 3, " ms"), "", "");
-    row("latency, CR at the line to line in file: p99", spread(p99, 3, " ms"), "", "p99 < 2 ms");
+    row("latency, CR at the line to line in file: p50", median, "");
+    row("latency, CR at the line to line in file: p99", high,
+        verdict("p99 < 2 ms", p99[Program], 2, true, 3, " ms"));
 }
 
 } // namespace
@@ -394,9 +596,24 @@ int main(int argc, char** argv) {
     const double seconds = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
     const int megabytes = argc > 3 ? std::max(1, atoi(argv[3])) : 20;
     const QByteArray only = argc > 4 ? QByteArray(argv[4]) : QByteArray();
+    XDisplay display;
+    if (display.name().isEmpty()) {
+        std::fprintf(stderr, "bench_e2e: Xvfb did not start\n");
+        return 1;
+    }
+    gDisplay = &display;
     QTemporaryDir dir;
+    if (only.isEmpty() || only == "header") {
+        row("measure", QStringList(std::begin(kColumns), std::end(kColumns)), "target");
+        std::printf("|%s|", qPrintable(QString(54, '-')));
+        for (int kind = 0; kind < kKinds; ++kind)
+            std::printf("%s|", qPrintable(QString(26, '-')));
+        std::printf("%s|\n", qPrintable(QString(8, '-')));
+    }
     if (only.isEmpty() || only == "steady")
         steadyRows(dir.path(), runs, seconds);
+    if (only.isEmpty() || only == "startup")
+        startupRows(dir.path(), runs);
     if (only.isEmpty() || only == "flood")
         floodRows(dir.path(), runs, megabytes);
     if (only.isEmpty() || only == "latency")

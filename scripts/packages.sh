@@ -14,6 +14,8 @@ TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     desktop-file-utils appstream groff-base lintian "${PACKAGE_PACKAGES[@]}"
+    # The benchmarks run PuTTY beside the program, on an X server of their own.
+    putty xvfb libxcb1-dev
 )
 
 # ensure_packages NAME... : installs whichever of the named packages is missing.

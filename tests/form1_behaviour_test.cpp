@@ -347,6 +347,60 @@ TEST_F(Form1BehaviourTest, NoSingleKeyEndsOrAbortsARunningCapture) {
     }
 }
 
+TEST_F(Form1BehaviourTest, AWaitingCaptureWakesOnlyForRecords) {
+    // While a capture waits for its next record, nothing in the window runs on
+    // a timer: a blinking text cursor, for one, would wake the program twice a
+    // second for as long as the capture runs.
+    class TimersInWindow : public QObject {
+    public:
+        explicit TimersInWindow(QWidget* window)
+            : window_(window) {}
+        int fired = 0;
+
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Timer)
+                for (QObject* object = watched; object; object = object->parent())
+                    if (object == window_) {
+                        ++fired;
+                        break;
+                    }
+            return false;
+        }
+
+    private:
+        QWidget* window_;
+    };
+
+    form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
+    form().Text2->setText(dir.filePath("waiting.txt"));
+    TimersInWindow timers(&form());
+    qApp->installEventFilter(&timers);
+
+    const bool byKeyboard[] = {false, true};
+    for (const bool keyboard : byKeyboard) {
+        SCOPED_TRACE(keyboard ? "Start by Space" : "Start by a click");
+        int fired = -1;
+        later([&] {
+            timers.fired = 0;
+            // Longer than two blinks of the cursor.
+            QTimer::singleShot(1500, [&] {
+                fired = timers.fired;
+                QTest::mouseClick(form().Command3, Qt::LeftButton);
+            });
+        });
+        if (keyboard) {
+            form().Command1->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(form().Command1, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(form().Command1, Qt::LeftButton);
+        }
+        EXPECT_EQ(fired, 0);
+    }
+    qApp->removeEventFilter(&timers);
+}
+
 // The status box.
 
 TEST_F(Form1BehaviourTest, StatusBoxHoldsARecordOfAnyLengthAndShowsItsStart) {

@@ -256,11 +256,16 @@ void Form1::Command1_Click() {
         return;
     // The focus goes to the status box first: greying Start out would hand it to
     // the next enabled button, Exit or Abort, where one Space ends the capture.
+    // The box is read-only meanwhile: whatever is typed there is overwritten by
+    // the next record anyway, and an editable box with the focus blinks its text
+    // cursor, a timer that would wake a waiting capture twice a second.
+    Text3->setReadOnly(true);
     Text3->setFocus(Qt::OtherFocusReason);
     // No second Start while one runs: the button waits until the capture ends.
     Command1->setEnabled(false);
     const Outcome outcome = capture_->start();
     Command1->setEnabled(true);
+    Text3->setReadOnly(false);
     Text3->setToolTip(QString()); // the capture has ended, whichever way
     showPendingStatus();
     if (outcome)

@@ -7,11 +7,14 @@
 #error "TALVERN_HARNESS must name the harness program"
 #endif
 
-HarnessProcess::HarnessProcess(const QStringList& devices, const QString& workingDirectory) {
+HarnessProcess::HarnessProcess(const QStringList& devices, const QString& workingDirectory,
+                               const QString& display) {
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
+    if (!display.isEmpty())
+        environment.insert("DISPLAY", display);
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QStringLiteral(TALVERN_HARNESS), devices);
