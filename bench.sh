@@ -53,3 +53,5 @@ build-bench/bench/bench_e2e 3 10 20 steady 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 startup 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 flood 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 latency 2>/dev/null
+# The capture file's syncs to disk: how often, and what they cost.
+build-bench/bench/bench_e2e 3 10 20 sync 2>/dev/null

@@ -11,10 +11,12 @@
 //   startup: from exec to the window shown, and to the first record in the
 //     file (Start pressed at once), the program and PuTTY on the same display;
 //   flood: throughput for records of 1 to 4096 bytes, and peak memory;
-//   latency: from a CR at the line to its line in the file.
+//   latency: from a CR at the line to its line in the file;
+//   sync: how often the program syncs its file to disk at steady feeds, and
+//     its CPU cost at 960 bytes/s beside the same program without the sync.
 //
 //   bench_e2e [runs] [seconds-per-steady-run] [megabytes-per-flood]
-//             [steady|startup|flood|latency]
+//             [steady|startup|flood|latency|sync]
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -174,14 +176,16 @@ QString freshFile(const QString& folder, const char* what) {
 struct Contender {
     // `startCapture`: for the program, start the capture and wait until the
     // port is open; else it is only started, and Start is left to the caller.
+    // `noSync`: the program never syncs its file while capturing.
     Contender(Kind kind, const QString& file, bool startCapture = true,
-              const QString& programDisplay = {})
+              const QString& programDisplay = {}, bool noSync = false)
         : kind(kind)
         , path(file) {
         switch (kind) {
         case Program:
-            program = std::make_unique<HarnessProcess>(QStringList{line.slavePath()}, QString(),
-                                                       programDisplay);
+            program = std::make_unique<HarnessProcess>(
+                noSync ? QStringList{"--no-sync", line.slavePath()} : QStringList{line.slavePath()},
+                QString(), programDisplay);
             ok = !startCapture ||
                  (!program->waitFor("ready").isNull() && program->startCapture(file));
             return;
@@ -315,12 +319,10 @@ QByteArray records(qsizetype size, qsizetype count) {
 // arrive on their lines at a steady pace: `bytesPerWrite` bytes of records of
 // `size` bytes every `period`. NaN for a contender whose file did not end up
 // byte for byte what its line carried; all NaN when a contender did not start.
-std::vector<double> steadyCost(const QString& folder, qsizetype size, qsizetype bytesPerWrite,
+std::vector<double> steadyCost(const std::vector<std::unique_ptr<Contender>>& contenders,
+                               qsizetype size, qsizetype bytesPerWrite,
                                std::chrono::nanoseconds period, double seconds) {
-    std::vector<std::unique_ptr<Contender>> contenders;
-    for (int kind = 0; kind < kKinds; ++kind)
-        contenders.push_back(std::make_unique<Contender>(Kind(kind), freshFile(folder, "steady")));
-    std::vector<double> cost(kKinds, kNaN);
+    std::vector<double> cost(contenders.size(), kNaN);
     // The others open their lines themselves: wait until they have, so that
     // the first writes are not lost and their start is not counted.
     for (const auto& contender : contenders)
@@ -374,8 +376,12 @@ void steadyRows(const QString& folder, int runs, double seconds) {
         std::vector<std::vector<double>> runsOf(kKinds);
         std::vector<double> timesPutty, timesCat;
         for (int run = 0; run < runs; ++run) {
+            std::vector<std::unique_ptr<Contender>> contenders;
+            for (int kind = 0; kind < kKinds; ++kind)
+                contenders.push_back(
+                    std::make_unique<Contender>(Kind(kind), freshFile(folder, "steady")));
             const std::vector<double> cost =
-                steadyCost(folder, feed.size, feed.bytesPerWrite, feed.period, feed.seconds);
+                steadyCost(contenders, feed.size, feed.bytesPerWrite, feed.period, feed.seconds);
             for (int kind = 0; kind < kKinds; ++kind)
                 runsOf[size_t(kind)].push_back(cost[size_t(kind)]);
             timesPutty.push_back(cost[Program] / cost[Putty]);
@@ -393,6 +399,53 @@ void steadyRows(const QString& folder, int runs, double seconds) {
                                feed.timesCatAtMost, true, 2, "x");
         row(QStringLiteral("%1 (%2 s)").arg(feed.measure).arg(feed.seconds), columns,
             targets.join("; "));
+    }
+}
+
+// The program's syncs of its file: how many a second at steady feeds, and what
+// they cost at 960 bytes/s beside the same program without them, in one run.
+void syncRows(const QString& folder, int runs, double seconds) {
+    using std::chrono::nanoseconds;
+    const struct {
+        const char* feed;
+        qsizetype size;
+        qsizetype bytesPerWrite;
+        nanoseconds period;
+        double seconds;
+        bool cost; // also the CPU row
+    } feeds[] = {
+        {"one 10-byte record a second", 10, 10, std::chrono::seconds(1), std::max(seconds, 10.0),
+         false},
+        {"960 bytes/s, one 10-byte record per write", 10, 10, nanoseconds(10416667), seconds, true},
+        {"1 MB/s, 32-byte records in 1 KiB writes", 32, 1024, nanoseconds(1024000), seconds, false},
+    };
+    for (const auto& feed : feeds) {
+        std::vector<double> perSecond, with, without;
+        for (int run = 0; run < runs; ++run) {
+            std::vector<std::unique_ptr<Contender>> contenders;
+            contenders.push_back(std::make_unique<Contender>(Program, freshFile(folder, "sync")));
+            contenders.push_back(std::make_unique<Contender>(Program, freshFile(folder, "nosync"),
+                                                             true, QString(), true));
+            const std::vector<double> cost =
+                steadyCost(contenders, feed.size, feed.bytesPerWrite, feed.period, feed.seconds);
+            // Counted once the last sync, a second after the last record, is done.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+            contenders[0]->program->send("syncs");
+            const QString said = contenders[0]->program->waitFor("syncs: ");
+            perSecond.push_back(std::isnan(cost[0]) || said.isNull()
+                                    ? kNaN
+                                    : said.section(' ', 1).toDouble() / feed.seconds);
+            with.push_back(cost[0]);
+            without.push_back(cost[1]);
+        }
+        row(QStringLiteral("syncs a second, %1 (%2 s)").arg(feed.feed).arg(feed.seconds),
+            {spread(perSecond, 2), "", "", ""}, "1 a second at most, and 1 after the last record");
+        if (feed.cost) {
+            row(QStringLiteral("CPU, %1, syncing").arg(feed.feed),
+                {spread(with, 2, " %"), "", "", ""}, "");
+            row(QStringLiteral("  the same run, the program without syncs"),
+                {spread(without, 2, " %"), "", "", ""}, "");
+        }
     }
 }
 
@@ -618,5 +671,7 @@ int main(int argc, char** argv) {
         floodRows(dir.path(), runs, megabytes);
     if (only.isEmpty() || only == "latency")
         latencyRows(dir.path(), runs);
+    if (only.isEmpty() || only == "sync")
+        syncRows(dir.path(), runs, seconds);
     return 0;
 }
