@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <chrono>
+
 namespace talvern {
 
 namespace {
@@ -33,6 +35,12 @@ private:
 
 std::unique_ptr<Alarm> qtAlarm() {
     return std::make_unique<QtAlarm>();
+}
+
+qint64 steadyClock() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace talvern

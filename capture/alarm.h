@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <functional>
 #include <memory>
 
@@ -20,5 +22,9 @@ public:
 // Makes the alarms a capture uses; qtAlarm() runs them on Qt's event loop.
 using Alarms = std::function<std::unique_ptr<Alarm>()>;
 std::unique_ptr<Alarm> qtAlarm();
+
+// Milliseconds on a clock that only goes forward, the alarms' time.
+using Clock = std::function<qint64()>;
+qint64 steadyClock();
 
 } // namespace talvern

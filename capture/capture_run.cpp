@@ -17,8 +17,10 @@ const QString kLineSettings = QStringLiteral("9600,N,8,1");
 // sending: what arrived before the end is in by then.
 constexpr int kFinalReads = 1000;
 
-// The longest a record written waits before the disk has it.
+// The longest a record written waits before the disk has it; and, less a
+// tenth, the least time between two syncs.
 constexpr int kSyncMs = 1000;
+constexpr int kSyncGapMs = kSyncMs * 9 / 10;
 
 // How long bytes may go without a CR before the status box says so: a record
 // at 9600 baud takes a fraction of a second.
@@ -58,13 +60,14 @@ private:
 } // namespace
 
 CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file,
-                       CaptureView& view, const Alarms& alarms)
+                       CaptureView& view, const Alarms& alarms, Clock clock)
     : settings_(settings)
     , port_(port)
     , file_(file)
     , view_(view)
     , lineEndCheck_(alarms())
-    , sync_(alarms()) {}
+    , sync_(alarms())
+    , clock_(std::move(clock)) {}
 
 template <typename Step> Outcome CaptureRun::ending(Step&& step) {
     try {
@@ -101,6 +104,7 @@ Outcome CaptureRun::start() {
     portNumber_ = settings_.PortNumber;
     framer_.reset();
     noticed_ = -1;
+    lastSync_ = -1;
     if (Outcome failure = ending([this] {
             file_.open(withHomeFolder(settings_.CaptureFileName));
             port_.setCommPort(portNumber_);
@@ -188,10 +192,24 @@ void CaptureRun::record(QByteArrayView chunk) {
     // Hand every completed record to the system in one write; then show the
     // newest, so the box never shows a record that did not reach the file.
     file_.write(done.lines);
-    if (!sync_->isSet())
-        sync_->set(kSyncMs, [this] { syncFile(); });
     view_.setStatusText(QString::fromLatin1(done.lastRecord));
     noticed_ = -1;
+    syncSoon();
+}
+
+void CaptureRun::syncSoon() {
+    // The first write after a quiet while goes to the disk at once, in the
+    // same wake-up; later ones wait for the alarm, so the disk is asked about
+    // once a second at most however fast records come.
+    if (sync_->isSet())
+        return;
+    const qint64 since = lastSync_ < 0 ? kSyncMs : clock_() - lastSync_;
+    if (since < kSyncGapMs) {
+        sync_->set(int(kSyncMs - since), [this] { syncFile(); });
+        return;
+    }
+    file_.sync();
+    lastSync_ = clock_();
 }
 
 void CaptureRun::syncFile() {
@@ -201,6 +219,7 @@ void CaptureRun::syncFile() {
         return;
     if (Outcome failure = ending([this] { file_.sync(); }))
         pendingFailure_ = std::move(failure);
+    lastSync_ = clock_();
 }
 
 void CaptureRun::checkForLineEnds() {

@@ -30,9 +30,10 @@ public:
         Ended,     // Exit or a failure: nothing more will run
     };
 
-    // `alarms` makes the capture's timers; Qt's event loop runs them by default.
+    // `alarms` makes the capture's timers, on `clock`'s time; by default Qt's
+    // event loop runs them on the system's clock.
     CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file, CaptureView& view,
-               const Alarms& alarms = qtAlarm);
+               const Alarms& alarms = qtAlarm, Clock clock = steadyClock);
 
     // Checks the file name, creates the file, opens the port and captures until
     // Abort, Exit or a failure. Refused, changing nothing, while a capture runs.
@@ -57,6 +58,7 @@ private:
     void takeTheRest();
     void record(QByteArrayView chunk);
     void checkForLineEnds();
+    void syncSoon();
     void syncFile();
     QString noLineEndNotice() const;
     CaptureError outOfMemory() const;
@@ -78,6 +80,8 @@ private:
     // What was written reaches the disk within a second: a power cut loses at
     // most the last one. Set by the first write the disk does not have yet.
     std::unique_ptr<Alarm> sync_;
+    Clock clock_;
+    qint64 lastSync_ = -1;   // when the file was last synced; -1: not in this capture
     bool taking_ = false;    // reading the port now: a nested arrival waits for this read
     Outcome pendingFailure_; // a failure met outside the loop, for the loop or Exit to report
 };

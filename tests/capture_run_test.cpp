@@ -130,44 +130,60 @@ private:
     Log& log_;
 };
 
-// Alarms that ring only when the test rings them: time moves by hand.
+// Alarms and a clock whose time moves only when the test moves it.
 class HandAlarms {
 public:
     struct HandAlarm : talvern::Alarm {
+        explicit HandAlarm(const qint64& now)
+            : now_(now) {}
         void set(int delay, std::function<void()> call) override {
-            ms = delay;
+            due = now_ + delay;
             then = std::move(call);
             armed = true;
-            ++sets;
         }
         void cancel() override { armed = false; }
         bool isSet() const override { return armed; }
 
-        int ms = 0;
-        int sets = 0;
+        qint64 due = 0;
         bool armed = false;
         std::function<void()> then;
+
+    private:
+        const qint64& now_;
     };
 
     talvern::Alarms maker() {
         return [this] {
-            auto alarm = std::make_unique<HandAlarm>();
+            auto alarm = std::make_unique<HandAlarm>(now);
             made.push_back(alarm.get());
             return alarm;
         };
     }
-    // Rings every alarm that is set, as once their time has come.
-    void ringAll() {
-        for (HandAlarm* alarm : made)
-            if (alarm->armed) {
-                alarm->armed = false;
-                alarm->then();
-            }
+    talvern::Clock clock() {
+        return [this] {
+            return now;
+        };
+    }
+    // Moves the time on to `to`, ringing each alarm as its time comes.
+    void advanceTo(qint64 to) {
+        for (;;) {
+            HandAlarm* next = nullptr;
+            for (HandAlarm* alarm : made)
+                if (alarm->armed && alarm->due <= to && (!next || alarm->due < next->due))
+                    next = alarm;
+            if (!next)
+                break;
+            now = next->due;
+            next->armed = false;
+            next->then();
+        }
+        now = to;
     }
     int armed() const {
         return int(std::count_if(made.begin(), made.end(), [](auto* a) { return a->armed; }));
     }
 
+    qint64 now = 0;
     std::vector<HandAlarm*> made;
 };
 
@@ -469,34 +485,39 @@ TEST_F(CaptureRunTest, WrittenRecordsReachTheDiskWithinASecondAndAQuietLineCosts
         FakePort port(log);
         CountingFile file;
         file.failSync = failing;
-        CaptureRun run(settings, port, file, view, alarms.maker());
-        std::vector<int> syncs; // after each ring
+        CaptureRun run(settings, port, file, view, alarms.maker(), alarms.clock());
+        std::vector<int> syncs; // at each check
+        const auto arriveAt = [&](qint64 ms, QByteArray bytes) {
+            return [&, ms, bytes] {
+                alarms.advanceTo(ms);
+                port.waiting = bytes;
+            };
+        };
+        const auto checkAt = [&](qint64 ms) {
+            return [&, ms] {
+                alarms.advanceTo(ms);
+                syncs.push_back(file.syncs);
+            };
+        };
         view.script = {
-            [&] { port.waiting = "a\r"; },
+            // The first record after a quiet while is synced in its own wake-up,
+            // with no alarm to wake the program again.
+            arriveAt(0, "a\r"),
             [&] {
-                // One alarm for the write, a second at most away; no sync yet.
-                EXPECT_EQ(file.syncs, 0);
-                ASSERT_EQ(alarms.armed(), 1);
-                for (auto* alarm : alarms.made)
-                    if (alarm->armed) {
-                        EXPECT_LE(alarm->ms, 1000);
-                    }
-                alarms.ringAll();
                 syncs.push_back(file.syncs);
-            },
-            [&] { port.waiting = "b\r"; },
-            [&] { port.waiting = "c\r"; },
-            [&] {
-                // Two records, one sync: later writes do not put the first one off.
-                alarms.ringAll();
-                syncs.push_back(file.syncs);
-            },
-            [&] {
-                // Nothing arrives: nothing is set to wake the program.
                 EXPECT_EQ(alarms.armed(), 0);
-                alarms.ringAll();
-                syncs.push_back(file.syncs);
             },
+            // Records soon after wait together for one sync, a second after the
+            // last one, so within a second of each; later ones do not put it off.
+            arriveAt(100, "b\r"),
+            arriveAt(900, "c\r"),
+            checkAt(999),
+            checkAt(1000),
+            // Nothing arrives: nothing is set to wake the program, nothing synced.
+            [&] { EXPECT_EQ(alarms.armed(), 0); },
+            checkAt(60000),
+            arriveAt(60000, "d\r"),
+            checkAt(60001),
             [&] { EXPECT_FALSE(run.exit()); },
         };
         view.onRunaway = [&] {
@@ -505,8 +526,8 @@ TEST_F(CaptureRunTest, WrittenRecordsReachTheDiskWithinASecondAndAQuietLineCosts
         const Outcome outcome = run.start();
         if (!failing) {
             EXPECT_FALSE(outcome);
-            EXPECT_EQ(syncs, (std::vector<int>{1, 2, 2}));
-            EXPECT_EQ(contents(settings.CaptureFileName), "a\r\nb\r\nc\r\n");
+            EXPECT_EQ(syncs, (std::vector<int>{1, 1, 2, 2, 3}));
+            EXPECT_EQ(contents(settings.CaptureFileName), "a\r\nb\r\nc\r\nd\r\n");
         } else {
             // The failure path: the file named, the records written so far kept.
             ASSERT_TRUE(outcome);
