@@ -351,17 +351,20 @@ std::vector<double> steadyCost(const std::vector<std::unique_ptr<Contender>>& co
     return cost;
 }
 
+// A steady feed: `bytesPerWrite` bytes of records of `size` bytes every
+// `period`, for `seconds`, with the targets of its CPU row.
+struct Feed {
+    const char* measure;
+    qsizetype size;
+    qsizetype bytesPerWrite;
+    std::chrono::nanoseconds period;
+    double seconds;
+    double atMost = 0;         // per cent of a core, or 0
+    double timesCatAtMost = 0; // or 0
+};
+
 void steadyRows(const QString& folder, int runs, double seconds) {
     using std::chrono::nanoseconds;
-    struct Feed {
-        const char* measure;
-        qsizetype size;
-        qsizetype bytesPerWrite;
-        nanoseconds period;
-        double seconds;
-        double atMost;         // per cent of a core, or 0
-        double timesCatAtMost; // or 0
-    };
     const Feed feeds[] = {
         {"CPU, one 10-byte record a second", 10, 10, std::chrono::seconds(1),
          std::max(seconds, 10.0), 0.05, 0},
@@ -406,19 +409,12 @@ void steadyRows(const QString& folder, int runs, double seconds) {
 // they cost at 960 bytes/s beside the same program without them, in one run.
 void syncRows(const QString& folder, int runs, double seconds) {
     using std::chrono::nanoseconds;
-    const struct {
-        const char* feed;
-        qsizetype size;
-        qsizetype bytesPerWrite;
-        nanoseconds period;
-        double seconds;
-        bool cost; // also the CPU row
-    } feeds[] = {
-        {"one 10-byte record a second", 10, 10, std::chrono::seconds(1), std::max(seconds, 10.0),
-         false},
-        {"960 bytes/s, one 10-byte record per write", 10, 10, nanoseconds(10416667), seconds, true},
-        {"1 MB/s, 32-byte records in 1 KiB writes", 32, 1024, nanoseconds(1024000), seconds, false},
+    const Feed feeds[] = {
+        {"one 10-byte record a second", 10, 10, std::chrono::seconds(1), std::max(seconds, 10.0)},
+        {"960 bytes/s, one 10-byte record per write", 10, 10, nanoseconds(10416667), seconds},
+        {"1 MB/s, 32-byte records in 1 KiB writes", 32, 1024, nanoseconds(1024000), seconds},
     };
+    const Feed& costed = feeds[1]; // the CPU with and without syncs
     for (const auto& feed : feeds) {
         std::vector<double> perSecond, with, without;
         for (int run = 0; run < runs; ++run) {
@@ -438,10 +434,10 @@ void syncRows(const QString& folder, int runs, double seconds) {
             with.push_back(cost[0]);
             without.push_back(cost[1]);
         }
-        row(QStringLiteral("syncs a second, %1 (%2 s)").arg(feed.feed).arg(feed.seconds),
+        row(QStringLiteral("syncs a second, %1 (%2 s)").arg(feed.measure).arg(feed.seconds),
             {spread(perSecond, 2), "", "", ""}, "1 a second at most, and 1 after the last record");
-        if (feed.cost) {
-            row(QStringLiteral("CPU, %1, syncing").arg(feed.feed),
+        if (&feed == &costed) {
+            row(QStringLiteral("CPU, %1, syncing").arg(feed.measure),
                 {spread(with, 2, " %"), "", "", ""}, "");
             row(QStringLiteral("  the same run, the program without syncs"),
                 {spread(without, 2, " %"), "", "", ""}, "");

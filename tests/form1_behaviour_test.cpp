@@ -70,6 +70,15 @@ protected:
         form().show();
     }
     talvern::Form1& form() { return program->form; }
+    // Start, by the Space key on the focused button or by the mouse.
+    void pressStart(bool keyboard) {
+        if (keyboard) {
+            form().Command1->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(form().Command1, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(form().Command1, Qt::LeftButton);
+        }
+    }
 
     // Runs `action` as an event once the event loop next runs (inside a capture).
     static void later(std::function<void()> action) { QTimer::singleShot(0, std::move(action)); }
@@ -336,12 +345,7 @@ TEST_F(Form1BehaviourTest, NoSingleKeyEndsOrAbortsARunningCapture) {
             stillRunning = program->capture.state() == talvern::CaptureRun::State::Capturing;
             QTest::mouseClick(form().Command3, Qt::LeftButton);
         });
-        if (keyboard) {
-            form().Command1->setFocus(Qt::TabFocusReason);
-            QTest::keyClick(form().Command1, Qt::Key_Space);
-        } else {
-            QTest::mouseClick(form().Command1, Qt::LeftButton);
-        }
+        pressStart(keyboard);
         EXPECT_TRUE(stillRunning);
         EXPECT_TRUE(desktop->quits.isEmpty());
     }
@@ -390,12 +394,7 @@ TEST_F(Form1BehaviourTest, AWaitingCaptureWakesOnlyForRecords) {
                 QTest::mouseClick(form().Command3, Qt::LeftButton);
             });
         });
-        if (keyboard) {
-            form().Command1->setFocus(Qt::TabFocusReason);
-            QTest::keyClick(form().Command1, Qt::Key_Space);
-        } else {
-            QTest::mouseClick(form().Command1, Qt::LeftButton);
-        }
+        pressStart(keyboard);
         EXPECT_EQ(fired, 0);
     }
     qApp->removeEventFilter(&timers);
