@@ -77,11 +77,9 @@ def main():
             ("runs as the user who starts it", r"level=\"asInvoker\"")]:
         check(re.search(pattern, manifest) is not None, f"the manifest: {what}")
 
-    if failures:
-        print(f"{len(failures)} resource check(s) failed")
-        return 1
-    print("every resource check passed")
-    return 0
+    print(f"{len(failures)} resource check(s) failed" if failures
+          else "every resource check passed")
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
