@@ -3,7 +3,8 @@
 //
 // The first bytes of the input choose the cuts: each read takes the next cut
 // length (1 to 64) from a cursor over the input's head, so the fuzzer controls
-// both the data and how it is split.
+// both the data and how it is split. The first byte's high half also chooses
+// the longest a record may be: short enough to be reached, or the program's own.
 #include "record_framer.h"
 #include "support/reference_framing.h"
 
@@ -19,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray stream(reinterpret_cast<const char*>(data + 1 + cutBytes),
                             qsizetype(size - 1 - cutBytes));
 
-    talvern::RecordFramer framer;
+    const int choice = data[0] >> 4;
+    const qsizetype longest = choice == 15 ? talvern::RecordFramer::kLongestRecord : 1 + 4 * choice;
+    talvern::RecordFramer framer(longest);
     QByteArray file;
     QByteArray last;
     qsizetype records = 0;
@@ -41,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += taken;
     }
 
-    const std::vector<QByteArray> expected = referenceRecords(stream);
+    const std::vector<QByteArray> expected = referenceRecords(stream, longest);
     if (file != referenceFile(expected) || records != qsizetype(expected.size()) ||
         (!expected.empty() && last != expected.back()))
         std::abort();
