@@ -183,7 +183,7 @@ void CaptureRun::record(QByteArrayView chunk) {
     const qint64 waiting = framer_.sinceLineEnd();
     if (waiting > 0) {
         if (before == 0 || waiting != before + chunk.size())
-            withoutLineEnd_.start();
+            withoutLineEndSince_ = clock_();
         if (!lineEndCheck_->isSet())
             lineEndCheck_->set(kLineEndNoticeMs, [this] { checkForLineEnds(); });
     }
@@ -204,29 +204,33 @@ void CaptureRun::syncSoon() {
     if (sync_->isSet())
         return;
     const qint64 since = lastSync_ < 0 ? kSyncMs : clock_() - lastSync_;
-    if (since < kSyncGapMs) {
-        sync_->set(int(kSyncMs - since), [this] { syncFile(); });
-        return;
-    }
+    if (since >= kSyncGapMs)
+        return syncNow();
+    sync_->set(int(kSyncMs - since), [this] {
+        // From the event loop, maybe a dialog's: a failure ends the capture
+        // here, and the loop or Exit reports it.
+        if (state_ != State::Capturing)
+            return;
+        if (Outcome failure = ending([this] { syncNow(); }))
+            pendingFailure_ = std::move(failure);
+    });
+}
+
+void CaptureRun::syncNow() {
     file_.sync();
     lastSync_ = clock_();
 }
 
-void CaptureRun::syncFile() {
-    // From the event loop, maybe a dialog's: a failure ends the capture here,
-    // and the loop or Exit reports it.
-    if (state_ != State::Capturing)
-        return;
-    if (Outcome failure = ending([this] { file_.sync(); }))
-        pendingFailure_ = std::move(failure);
-    lastSync_ = clock_();
+void CaptureRun::stopAlarms() {
+    lineEndCheck_->cancel();
+    sync_->cancel();
 }
 
 void CaptureRun::checkForLineEnds() {
     const qint64 waiting = framer_.sinceLineEnd();
     if (state_ != State::Capturing || waiting == 0)
         return;
-    const qint64 age = withoutLineEnd_.elapsed();
+    const qint64 age = clock_() - withoutLineEndSince_;
     if (age < kLineEndNoticeMs) {
         lineEndCheck_->set(int(kLineEndNoticeMs - age), [this] { checkForLineEnds(); });
         return;
@@ -273,8 +277,7 @@ Outcome CaptureRun::abort() {
             port_.setPortOpen(false);
         }))
         return failure;
-    lineEndCheck_->cancel();
-    sync_->cancel();
+    stopAlarms();
     view_.setStatusText(QStringLiteral("Upload Abort"));
     state_ = State::Aborted;
     return {};
@@ -296,8 +299,7 @@ Outcome CaptureRun::exit() {
             file_.close();
         }))
         return failure;
-    lineEndCheck_->cancel();
-    sync_->cancel();
+    stopAlarms();
     closePort();
     return {};
 }
@@ -306,8 +308,7 @@ Outcome CaptureRun::fail(const CaptureError& error) {
     // Leave nothing open behind the failure: the records written so far stay in
     // the file, and the port is free for the next program.
     state_ = State::Ended;
-    lineEndCheck_->cancel();
-    sync_->cancel();
+    stopAlarms();
     port_.setReceiveHandler({});
     Failure failure{error.message()};
     framer_.reset(); // what waited for a CR is lost; its memory is free again

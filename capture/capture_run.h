@@ -6,8 +6,6 @@
 #include "record_framer.h"
 #include "upload_settings.h"
 
-#include <QElapsedTimer>
-
 namespace talvern {
 
 class CaptureView;
@@ -59,7 +57,8 @@ private:
     void record(QByteArrayView chunk);
     void checkForLineEnds();
     void syncSoon();
-    void syncFile();
+    void syncNow();
+    void stopAlarms();
     QString noLineEndNotice() const;
     CaptureError outOfMemory() const;
     Outcome fail(const CaptureError& error);
@@ -75,8 +74,8 @@ private:
     // A line that sends bytes but no CR (LF line ends, a wrong baud rate) gives
     // no records: after a few seconds of it the status box says so.
     std::unique_ptr<Alarm> lineEndCheck_;
-    QElapsedTimer withoutLineEnd_; // since the bytes now waiting for a CR began
-    qint64 noticed_ = -1;          // the byte count the status box told of; -1: none
+    qint64 withoutLineEndSince_ = 0; // when the bytes now waiting for a CR began
+    qint64 noticed_ = -1;            // the byte count the status box told of; -1: none
     // What was written reaches the disk within a second: a power cut loses at
     // most the last one. Set by the first write the disk does not have yet.
     std::unique_ptr<Alarm> sync_;
