@@ -70,15 +70,6 @@ protected:
         form().show();
     }
     talvern::Form1& form() { return program->form; }
-    // Start, by the Space key on the focused button or by the mouse.
-    void pressStart(bool keyboard) {
-        if (keyboard) {
-            form().Command1->setFocus(Qt::TabFocusReason);
-            QTest::keyClick(form().Command1, Qt::Key_Space);
-        } else {
-            QTest::mouseClick(form().Command1, Qt::LeftButton);
-        }
-    }
 
     // Runs `action` as an event once the event loop next runs (inside a capture).
     static void later(std::function<void()> action) { QTimer::singleShot(0, std::move(action)); }
@@ -345,62 +336,46 @@ TEST_F(Form1BehaviourTest, NoSingleKeyEndsOrAbortsARunningCapture) {
             stillRunning = program->capture.state() == talvern::CaptureRun::State::Capturing;
             QTest::mouseClick(form().Command3, Qt::LeftButton);
         });
-        pressStart(keyboard);
+        if (keyboard) {
+            form().Command1->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(form().Command1, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(form().Command1, Qt::LeftButton);
+        }
         EXPECT_TRUE(stillRunning);
         EXPECT_TRUE(desktop->quits.isEmpty());
     }
 }
 
 TEST_F(Form1BehaviourTest, AWaitingCaptureWakesOnlyForRecords) {
-    // While a capture waits for its next record, nothing in the window runs on
-    // a timer: a blinking text cursor, for one, would wake the program twice a
-    // second for as long as the capture runs.
-    class TimersInWindow : public QObject {
-    public:
-        explicit TimersInWindow(QWidget* window)
-            : window_(window) {}
+    // Nothing in the window runs on a timer while a capture waits: a blinking
+    // text cursor would wake the program twice a second for as long as it runs.
+    struct TimersInWindow : QObject {
+        QWidget* window;
         int fired = 0;
-
-    protected:
         bool eventFilter(QObject* watched, QEvent* event) override {
-            if (event->type() == QEvent::Timer)
-                for (QObject* object = watched; object; object = object->parent())
-                    if (object == window_) {
-                        ++fired;
-                        break;
-                    }
+            for (QObject* o = watched; event->type() == QEvent::Timer && o; o = o->parent())
+                fired += o == window;
             return false;
         }
-
-    private:
-        QWidget* window_;
-    };
-
+    } timers;
+    timers.window = &form();
     form().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
     form().Text2->setText(dir.filePath("waiting.txt"));
-    TimersInWindow timers(&form());
-    qApp->installEventFilter(&timers);
-
-    const bool byKeyboard[] = {false, true};
-    for (const bool keyboard : byKeyboard) {
-        SCOPED_TRACE(keyboard ? "Start by Space" : "Start by a click");
-        int fired = -1;
-        later([&] {
-            timers.fired = 0;
-            // Longer than two blinks of the cursor.
-            QTimer::singleShot(1500, [&] {
-                fired = timers.fired;
-                QTest::mouseClick(form().Command3, Qt::LeftButton);
-            });
+    int fired = -1;
+    later([&] {
+        qApp->installEventFilter(&timers);
+        // Longer than two blinks of the cursor.
+        QTimer::singleShot(1500, [&] {
+            fired = timers.fired;
+            qApp->removeEventFilter(&timers);
+            QTest::mouseClick(form().Command3, Qt::LeftButton);
         });
-        pressStart(keyboard);
-        EXPECT_EQ(fired, 0);
-    }
-    qApp->removeEventFilter(&timers);
+    });
+    QTest::mouseClick(form().Command1, Qt::LeftButton);
+    EXPECT_EQ(fired, 0);
 }
-
-// The status box.
 
 TEST_F(Form1BehaviourTest, StatusBoxHoldsARecordOfAnyLengthAndShowsItsStart) {
     QTest::keyClicks(form().Text2, dir.filePath("long.txt"));
@@ -453,50 +428,28 @@ TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {
 
 TEST_F(Form1BehaviourTest, EventsWaitingBehindStartRunWhileTheCaptureRuns) {
     // Start pressed from a queued call, with another queued call and a repaint
-    // of the window waiting behind it: what was posted before the capture began
-    // must still run during it, not only once something new is posted.
-    struct Variant {
-        const char* start;
-        std::function<void(QPushButton*)> press;
-    };
-    const Variant variants[] = {
-        {"by the mouse",
-         [](QPushButton* button) {
-             QTest::mouseClick(button, Qt::LeftButton);
-         }},
-        {"by the Space key",
-         [](QPushButton* button) {
-             button->setFocus();
-             QTest::keyClick(button, Qt::Key_Space);
-         }},
-    };
-    int round = 0;
-    for (const Variant& variant : variants) {
-        SCOPED_TRACE(variant.start);
-        form().Text2->setText(dir.filePath(QStringLiteral("waiting%1.txt").arg(++round)));
-        QCoreApplication::processEvents();
-        form().update(); // a repaint waits; the calls below go ahead of it
-
-        bool ran = false;
-        later([&] { variant.press(form().Command1); });
-        later([&] { ran = true; });
-
-        // Abort once it has run; after three seconds, whether or not it has.
-        bool gaveUp = false;
-        QTimer abort;
-        abort.callOnTimeout([&, waited = 0]() mutable {
-            waited += 10;
-            if (!ran && waited < 3000)
-                return;
-            gaveUp = !ran;
-            abort.stop();
-            QTest::mouseClick(form().Command3, Qt::LeftButton);
-        });
-        abort.start(10);
-        while (abort.isActive())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-
-        EXPECT_FALSE(gaveUp) << "the call waiting behind Start did not run during the capture";
-        EXPECT_EQ(form().Text3->text(), "Upload Abort");
-    }
+    // waiting behind it: what was posted before the capture began must still
+    // run during it, not only once something new is posted.
+    form().Text2->setText(dir.filePath("waiting.txt"));
+    QCoreApplication::processEvents();
+    form().update(); // a repaint waits; the calls below go ahead of it
+    bool ran = false;
+    later([&] { QTest::mouseClick(form().Command1, Qt::LeftButton); });
+    later([&] { ran = true; });
+    // Abort once it has run; after three seconds, whether or not it has.
+    int waited = 0;
+    bool ranInTime = false;
+    QTimer abort;
+    abort.callOnTimeout([&] {
+        if (!ran && (waited += 10) < 3000)
+            return;
+        ranInTime = ran;
+        abort.stop();
+        QTest::mouseClick(form().Command3, Qt::LeftButton);
+    });
+    abort.start(10);
+    while (abort.isActive())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    EXPECT_TRUE(ranInTime) << "the call waiting behind Start did not run during the capture";
+    EXPECT_EQ(form().Text3->text(), "Upload Abort");
 }

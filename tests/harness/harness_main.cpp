@@ -21,7 +21,7 @@
 // With --no-sync the capture file is never synced to disk while it is open (for
 // the benchmarks, to weigh what syncing costs); it is still synced as it closes.
 #include "comain.h"
-#include "system_capture_file.h"
+#include "support/sync_counting_file.h"
 #include "termination_signals.h"
 
 #include <QApplication>
@@ -65,30 +65,7 @@ protected:
     }
 };
 
-// The system's capture file, counting its syncs; with `skip`, making none.
-class SyncCountingFile final : public talvern::CaptureFile {
-public:
-    explicit SyncCountingFile(bool skip)
-        : skip_(skip) {}
-
-    void open(const QString& name) override { file_.open(name); }
-    void empty() override { file_.empty(); }
-    void write(QByteArrayView bytes) override { file_.write(bytes); }
-    void sync() override {
-        ++syncs;
-        if (!skip_)
-            file_.sync();
-    }
-    void close() override { file_.close(); }
-    bool isOpen() const override { return file_.isOpen(); }
-    QString name() const override { return file_.name(); }
-
-    static inline int syncs = 0;
-
-private:
-    talvern::SystemCaptureFile file_;
-    bool skip_;
-};
+SyncCountingFile* captureFile = nullptr; // the program's, for "syncs"
 
 QWidget* control(const QString& name) {
     talvern::Form1* form = COMAIN::Form();
@@ -100,7 +77,7 @@ void run(const QString& line) {
     const QString name = line.section(' ', 1, 1);
     const QString rest = line.section(' ', 2);
     if (command == QLatin1String("syncs")) {
-        say(QStringLiteral("syncs: %1").arg(SyncCountingFile::syncs));
+        say(QStringLiteral("syncs: %1").arg(captureFile->syncs));
         return;
     }
     QWidget* widget = name.isEmpty() ? nullptr : control(name);
@@ -157,7 +134,10 @@ int main(int argc, char** argv) {
     parts.devices = [devices] {
         return devices;
     };
-    parts.file = std::make_unique<SyncCountingFile>(noSync);
+    auto file = std::make_unique<SyncCountingFile>();
+    file->skip = noSync;
+    captureFile = file.get();
+    parts.file = std::move(file);
     COMAIN::Main(std::move(parts));
     QObject::connect(&termination, &talvern::TerminationSignals::received, COMAIN::Form(),
                      &talvern::Form1::endBySignal);

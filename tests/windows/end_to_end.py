@@ -19,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import tty
 
@@ -296,64 +297,40 @@ def new_capture(programs, line, name):
     return program, target
 
 
-def send_paced(line, data, step):
-    """Sends `data` a byte every `step` seconds, from a process of its own so
-    that the pace does not wait for the caller. Returns a function that waits
-    for the end and gives the moment each CR was sent."""
-    read_end, write_end = os.pipe()
-    child = os.fork()
-    if child == 0:
-        os.close(read_end)
-        sent_at = []
-        start = time.monotonic()
-        for at, byte in enumerate(data):
-            delay = start + at * step - time.monotonic()
-            if delay > 0:
-                time.sleep(delay)
-            os.write(line.master, bytes([byte]))
-            if byte == 0x0D:
-                sent_at.append(time.monotonic())
-        os.write(write_end, " ".join(map(repr, sent_at)).encode())
-        os._exit(0)
-    os.close(write_end)
-
-    def finish():
-        text = b""
-        while chunk := os.read(read_end, 65536):
-            text += chunk
-        os.close(read_end)
-        os.waitpid(child, 0)
-        return [float(word) for word in text.split()]
-    return finish
-
-
 def continuous_stream(programs, line):
     """An instrument in continuous upload at 9600 baud: a byte every 1.04 ms,
     records back to back, never a pause. Each record must be in the file
     within 100 ms of its CR, the last ones too, with the program still running."""
     program, target = new_capture(programs, line, "stream")
-
     sent, expected = records_for([b"%05d,+0012.5071,g" % n for n in range(150)])
-    # Where the file ends once each record is in it.
+    # Where the file ends once each record is in it, and when its CR was sent.
     ends = [at + 2 for at in range(len(expected)) if expected[at:at + 2] == b"\r\n"]
-    finish = send_paced(line, sent, 0.00104)
+    cr_sent_at = []
+
+    def instrument():
+        start = time.monotonic()
+        for at, byte in enumerate(sent):
+            time.sleep(max(0, start + at * 0.00104 - time.monotonic()))
+            os.write(line.master, bytes([byte]))
+            if byte == 0x0D:
+                cr_sent_at.append(time.monotonic())
+    sender = threading.Thread(target=instrument)
+    sender.start()
     in_file_at = []
     deadline = time.monotonic() + len(sent) * 0.00104 + 10
     while len(in_file_at) < len(ends) and time.monotonic() < deadline:
-        size = os.stat(target).st_size
-        now = time.monotonic()
+        size, now = os.stat(target).st_size, time.monotonic()
         while len(in_file_at) < len(ends) and size >= ends[len(in_file_at)]:
             in_file_at.append(now)
         time.sleep(0.002)
-    cr_sent_at = finish()
+    sender.join()
 
     delays = [(seen - cr) * 1000 for seen, cr in zip(in_file_at, cr_sent_at)]
     if delays:
         log(f"     CR to file over {len(delays)} records: median "
             f"{statistics.median(delays):.1f} ms, worst {max(delays):.1f} ms")
-    check(len(in_file_at) == len(ends),
-          f"every record of the stream is in the file without Exit "
-          f"({len(ends) - len(in_file_at)} missing 10 s after it ended)")
+    check(len(in_file_at) == len(ends), f"every record of the stream is in the file without "
+          f"Exit ({len(ends) - len(in_file_at)} missing 10 s after it ended)")
     check(delays and max(delays) <= 100, "each record is in the file within 100 ms of its CR")
     check(read_file(target) == expected, "the stream lands byte-exact")
     program.click(EXIT)
