@@ -152,9 +152,13 @@ RecordFramer::Completed RecordFramer::takeLimited(const char* p, const char* con
         const char* const textEnd = cr ? cr : end;
         while (p != textEnd) {
             if (buffer_.size() == longest_) {
-                skipping_ = false; // a record this long is kept, not skipped
+                // A record this long is kept as lines of the limit's length;
+                // the tail of one begun before the capture is dropped whole.
                 limited_ += longest_;
-                complete(out);
+                if (skipping_)
+                    buffer_.clear();
+                else
+                    complete(out);
             }
             const qsizetype n = std::min(qsizetype(textEnd - p), longest_ - buffer_.size());
             buffer_.append(p, n);
