@@ -76,10 +76,19 @@ template <typename Step> Outcome CaptureRun::ending(Step&& step) {
     } catch (const CaptureError& error) {
         return fail(error);
     } catch (const std::bad_alloc&) {
-        return fail(outOfMemory());
+        return fail(captureFailure(QStringLiteral("the program ran out of memory")));
     } catch (const std::exception& error) {
-        return fail(CaptureError(QString::fromLocal8Bit(error.what())));
+        return fail(captureFailure(QString::fromLocal8Bit(error.what())));
     }
+}
+
+template <typename Step> void CaptureRun::fromEventLoop(Step&& step) {
+    // Called back from whatever event loop runs, maybe a dialog's: a failure
+    // ends the capture here, and the loop or Exit reports it.
+    if (state_ != State::Capturing)
+        return;
+    if (Outcome failure = ending(std::forward<Step>(step)))
+        pendingFailure_ = std::move(failure);
 }
 
 Outcome CaptureRun::start() {
@@ -142,12 +151,9 @@ Outcome CaptureRun::captureLoop() {
 }
 
 void CaptureRun::onReceived() {
-    // Bytes arrived, maybe inside a dialog's event loop: take them now. A
-    // failure ends the capture here; the loop reports it when it runs again.
-    if (state_ != State::Capturing || taking_)
-        return;
-    if (Outcome failure = ending([this] { takeWaiting(); }))
-        pendingFailure_ = std::move(failure);
+    // Bytes arrived, maybe inside a dialog's event loop: take them now.
+    if (!taking_)
+        fromEventLoop([this] { takeWaiting(); });
 }
 
 void CaptureRun::takeWaiting() {
@@ -181,12 +187,19 @@ void CaptureRun::record(QByteArrayView chunk) {
     // Bytes that wait for a CR: a new stretch of them if none waited or a CR
     // came; the check tells of them if they go on too long.
     const qint64 waiting = framer_.sinceLineEnd();
+    const bool lineEnded = before > 0 && waiting < before + chunk.size();
     if (waiting > 0) {
-        if (before == 0 || waiting != before + chunk.size())
+        if (before == 0 || lineEnded)
             withoutLineEndSince_ = clock_();
         if (!lineEndCheck_->isSet())
-            lineEndCheck_->set(kLineEndNoticeMs, [this] { checkForLineEnds(); });
+            setLineEndCheck(kLineEndNoticeMs);
     }
+    // A CR ends the notice of bytes without one, whether or not it ended a
+    // record to show instead (the tail of one begun before Start is dropped).
+    if (lineEnded && noticed_ >= 0 && done.records == 0)
+        view_.setStatusText(QString());
+    if (lineEnded)
+        noticed_ = -1;
     if (done.records == 0)
         return;
     // Hand every completed record to the system in one write; then show the
@@ -206,14 +219,7 @@ void CaptureRun::syncSoon() {
     const qint64 since = lastSync_ < 0 ? kSyncMs : clock_() - lastSync_;
     if (since >= kSyncGapMs)
         return syncNow();
-    sync_->set(int(kSyncMs - since), [this] {
-        // From the event loop, maybe a dialog's: a failure ends the capture
-        // here, and the loop or Exit reports it.
-        if (state_ != State::Capturing)
-            return;
-        if (Outcome failure = ending([this] { syncNow(); }))
-            pendingFailure_ = std::move(failure);
-    });
+    sync_->set(int(kSyncMs - since), [this] { fromEventLoop([this] { syncNow(); }); });
 }
 
 void CaptureRun::syncNow() {
@@ -226,21 +232,23 @@ void CaptureRun::stopAlarms() {
     sync_->cancel();
 }
 
+void CaptureRun::setLineEndCheck(qint64 ms) {
+    lineEndCheck_->set(int(ms), [this] { fromEventLoop([this] { checkForLineEnds(); }); });
+}
+
 void CaptureRun::checkForLineEnds() {
     const qint64 waiting = framer_.sinceLineEnd();
-    if (state_ != State::Capturing || waiting == 0)
+    if (waiting == 0)
         return;
     const qint64 age = clock_() - withoutLineEndSince_;
-    if (age < kLineEndNoticeMs) {
-        lineEndCheck_->set(int(kLineEndNoticeMs - age), [this] { checkForLineEnds(); });
-        return;
-    }
+    if (age < kLineEndNoticeMs)
+        return setLineEndCheck(kLineEndNoticeMs - age);
     // Said again while more arrives; a line gone quiet is told of once.
     if (waiting == noticed_)
         return;
     noticed_ = waiting;
     view_.setStatusText(noLineEndNotice());
-    lineEndCheck_->set(kLineEndNoticeMs, [this] { checkForLineEnds(); });
+    setLineEndCheck(kLineEndNoticeMs);
 }
 
 QString CaptureRun::noLineEndNotice() const {
@@ -249,12 +257,10 @@ QString CaptureRun::noLineEndNotice() const {
         .arg(preview(framer_.pending()));
 }
 
-CaptureError CaptureRun::outOfMemory() const {
-    QString message =
-        QStringLiteral(
-            "Capturing from COM%1 into capture file \"%2\": the program ran out of memory")
-            .arg(portNumber_)
-            .arg(file_.name());
+CaptureError CaptureRun::captureFailure(const QString& reason) const {
+    QString message = QStringLiteral("Capturing from COM%1 into capture file \"%2\": %3")
+                          .arg(portNumber_)
+                          .arg(file_.name(), reason);
     if (noticed_ >= 0)
         message += QStringLiteral(" (%1)").arg(noLineEndNotice());
     return CaptureError(message);

@@ -50,17 +50,22 @@ public:
 private:
     // Runs `step`; any failure in it ends the capture (fail()) and is returned.
     template <typename Step> Outcome ending(Step&& step);
+    // Runs `step` from an event loop's callback while the capture runs; a
+    // failure is kept for the loop or Exit to report.
+    template <typename Step> void fromEventLoop(Step&& step);
     Outcome captureLoop();
     void onReceived();
     void takeWaiting();
     void takeTheRest();
     void record(QByteArrayView chunk);
+    void setLineEndCheck(qint64 ms);
     void checkForLineEnds();
     void syncSoon();
     void syncNow();
     void stopAlarms();
     QString noLineEndNotice() const;
-    CaptureError outOfMemory() const;
+    // A failure of the capture as a whole, naming its port and file.
+    CaptureError captureFailure(const QString& reason) const;
     Outcome fail(const CaptureError& error);
     void closePort();
 

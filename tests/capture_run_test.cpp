@@ -60,6 +60,7 @@ public:
             waiting.clear(); // bytes from before the open are not seen
     }
     bool portOpen() const override { return isOpen; }
+    bool openedMidStream() const override { return midStream; }
     qint64 inBufferCount() override {
         EXPECT_TRUE(isOpen) << "polled a closed port";
         ++polls;
@@ -82,6 +83,7 @@ public:
     bool busy = false;
     bool isOpen = false;
     bool outOfMemory = false; // a read fails for want of memory
+    bool midStream = false;   // the line was sending as the port opened
     int polls = 0;
     QByteArray waiting;
     std::optional<QString> readError;
@@ -461,6 +463,40 @@ TEST_F(CaptureRunTest, WrittenRecordsReachTheDiskWithinASecondAndAQuietLineCosts
         EXPECT_EQ(syncs, (std::vector<int>{0, 1, 1, 1, 1, 2, 2, 3}));
         EXPECT_EQ(fileContents(), "a\r\nb\r\nc\r\nd\r\n");
     }
+}
+
+TEST_F(CaptureRunTest, NoticeOfAMissingCrGoesOnceACrComesEvenIfNoRecordIsKept) {
+    // Joined mid-record: the tail is dropped at its CR, and that CR ends the
+    // notice all the same; a later stretch as long is told of again.
+    HandClock time;
+    port.midStream = true;
+    CaptureRun timed(settings, port, file, view, time.alarms(), time.clock());
+    std::vector<QString> shown;
+    const auto at = [&](qint64 ms, QByteArray bytes = {}) {
+        return [&, ms, bytes] {
+            time.advanceTo(ms);
+            port.waiting = bytes;
+        };
+    };
+    const auto look = [&] {
+        shown.push_back(view.status);
+    };
+    view.script = {at(0, "tail"),
+                   at(3000),
+                   look,
+                   at(3500, "end\r"),
+                   at(3500),
+                   look,
+                   at(4000, "more"),
+                   at(7000),
+                   look,
+                   [&] {
+                       EXPECT_FALSE(timed.exit());
+                   }};
+    EXPECT_FALSE(timed.start());
+    const QString notice = "4 bytes received but no CR (13) to end a record: \"%1\"";
+    EXPECT_EQ(shown, (std::vector<QString>{notice.arg("tail"), "", notice.arg("more")}));
+    EXPECT_EQ(fileContents(), "");
 }
 
 TEST_F(CaptureRunTest, WriteFailureEndsTheCaptureWithTheSystemsReason) {
