@@ -41,9 +41,17 @@ void SystemCaptureFile::open(const QString& name) {
                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     while (opened < 0 && errno == EINTR);
     if (opened < 0) {
-        if (errno == ENXIO)
-            fail("Cannot create", QStringLiteral("it is a pipe and no program is reading it"));
-        failWithErrno("Cannot create", errno);
+        const int error = errno;
+        // ENXIO: a pipe without a reader, or a device or socket with nothing
+        // behind it; say which.
+        struct stat info {};
+        if (error == ENXIO && ::stat(path.constData(), &info) == 0) {
+            if (S_ISFIFO(info.st_mode))
+                fail("Cannot create", QStringLiteral("it is a pipe and no program is reading it"));
+            if (S_ISSOCK(info.st_mode))
+                fail("Cannot create", QStringLiteral("it is a socket, not a file"));
+        }
+        failWithErrno("Cannot create", error);
     }
     OwnedHandle file(opened);
 
@@ -118,8 +126,10 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         }
         if (error == EINTR)
             continue;
+        // A write that takes none of the bytes and gives no reason is a
+        // failure too: asking again would only get the same answer for good.
         const int waitError = error == EAGAIN ? waitUntilWritable() : error;
-        if (waitError == 0)
+        if (waitError == 0 && n < 0)
             continue;
         QString reason;
         if (n == 0)

@@ -5,9 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using talvern::CaptureError;
 using talvern::SystemCaptureFile;
@@ -20,7 +25,27 @@ protected:
     QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
 };
 
+// Some drivers and network file systems answer a write with 0: nothing taken
+// and no error. This test program's write() does that for one descriptor, as
+// such a file would; every other write goes to the system as it is.
+std::atomic<int> takesNothing{-1};
+
+// The descriptor open on `path` in this process, or -1.
+int descriptorOf(const QString& path) {
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::Files))
+        if (QFile::symLinkTarget(fds.filePath(fd)) == path)
+            return fd.toInt();
+    return -1;
+}
+
 } // namespace
+
+extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
+    if (fd == takesNothing)
+        return 0;
+    return ::syscall(SYS_write, fd, bytes, size);
+}
 
 TEST_F(CaptureFileTest, WritesBytesExactlyAndEachWriteIsVisibleAtOnce) {
     SystemCaptureFile file;
@@ -82,6 +107,20 @@ TEST_F(CaptureFileTest, FullDiskFailsTheWrite) {
         << message.toStdString();
     // Closing a device that cannot be synced is no failure.
     EXPECT_EQ(errorOf([&] { file.close(); }), "<no error>");
+}
+
+TEST_F(CaptureFileTest, FileThatTakesNothingFailsTheWriteInsteadOfTryingForever) {
+    SystemCaptureFile file;
+    file.open(path("out.txt"));
+    file.write("kept\r\n");
+    takesNothing = descriptorOf(QFileInfo(path("out.txt")).canonicalFilePath());
+    ASSERT_GE(takesNothing, 0);
+    const QString message = errorOf([&] { file.write("12.5\r\n"); });
+    takesNothing = -1;
+    EXPECT_TRUE(message.contains(path("out.txt")) && message.contains("took none of the bytes"))
+        << message.toStdString();
+    file.close();
+    EXPECT_EQ(contents(path("out.txt")), "kept\r\n");
 }
 
 TEST_F(CaptureFileTest, SecondOpenIsRefusedAndKeepsTheFirst) {
