@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace talvern {
 
@@ -58,14 +59,22 @@ public:
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        for (const int signalNumber : kSignals)
+        for (const int signalNumber : kSignals) {
+            // A hang-up or interrupt ignored by whoever started the program
+            // (nohup, a background job) stays ignored; SIGTERM is always heard.
+            struct sigaction before {};
+            if (signalNumber != SIGTERM && ::sigaction(signalNumber, nullptr, &before) == 0 &&
+                before.sa_handler == SIG_IGN)
+                continue;
             ::sigaction(signalNumber, &action, nullptr);
+            caught_.push_back(signalNumber);
+        }
     }
 
     ~Catcher() {
         if (!notifier_)
             return;
-        for (const int signalNumber : kSignals)
+        for (const int signalNumber : caught_)
             ::signal(signalNumber, SIG_DFL);
         signalPipe = -1;
     }
@@ -74,6 +83,7 @@ private:
     OwnedHandle reading_;
     OwnedHandle writing_;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::vector<int> caught_; // the signals handled here
 };
 
 TerminationSignals::TerminationSignals(QObject* parent)

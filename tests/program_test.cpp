@@ -142,16 +142,34 @@ TEST_F(ProgramTest, ClosingTheWindowDuringACaptureKeepsEveryRecord) {
 }
 
 TEST_F(ProgramTest, TerminationSignalsEndTheCaptureCleanly) {
-    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(signalNumber);
+    // A hang-up or interrupt that was ignored when the program started (nohup,
+    // a background job) stays ignored; a request to terminate never is.
+    const struct {
+        int signalNumber;
+        bool ignoredAtStart;
+        bool ends;
+    } cases[] = {
+        {SIGTERM, false, true}, {SIGINT, false, true}, {SIGHUP, false, true},
+        {SIGHUP, true, false},  {SIGINT, true, false}, {SIGTERM, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.signalNumber << (c.ignoredAtStart ? " ignored" : ""));
+        if (c.ignoredAtStart)
+            std::signal(c.signalNumber, SIG_IGN);
         startOnLine();
-        const QString file = dir.filePath(QStringLiteral("signal%1.txt").arg(signalNumber));
+        std::signal(c.signalNumber, SIG_DFL);
+        const QString file = dir.filePath(QStringLiteral("signal%1.txt").arg(c.signalNumber));
         startCapture(file);
         line.send("kept\r");
         ASSERT_TRUE(program->waitForStatus("kept"));
-        ::kill(pid_t(program->process.processId()), signalNumber);
-        EXPECT_EQ(program->waitForExit(), 128 + signalNumber);
-        EXPECT_EQ(contents(file), "kept\r\n");
+        ::kill(pid_t(program->process.processId()), c.signalNumber);
+        if (!c.ends) {
+            line.send("more\r");
+            ASSERT_TRUE(program->waitForStatus("more"));
+            program->send("click Command2");
+        }
+        EXPECT_EQ(program->waitForExit(), c.ends ? 128 + c.signalNumber : 0);
+        EXPECT_EQ(contents(file), c.ends ? "kept\r\n" : "kept\r\nmore\r\n");
         {
             QSerialPort other;
             other.setPortName(line.slavePath());
