@@ -6,7 +6,9 @@
 #include <QSysInfo>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,8 +41,12 @@ QString otherProcessWithDeviceOpen(const QString& device) {
     if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
         return QString();
 
-    // Each process's open files are links in /proc/PID/fd; stat follows them to
-    // the device. Other users' processes cannot be looked into: they stay unseen.
+    // Each process's open files are links in /proc/PID/fd whose text is the
+    // path the file was opened by, its links resolved: compared by that text
+    // alone, so a file on a network drive that no longer answers is never
+    // touched (following the link to it would wait for that drive). Other
+    // users' processes cannot be looked into: they stay unseen.
+    const QByteArray wanted = QFile::encodeName(QFileInfo(device).canonicalFilePath());
     const qint64 self = ::getpid();
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& entry : processes) {
@@ -48,15 +54,24 @@ QString otherProcessWithDeviceOpen(const QString& device) {
         const qint64 pid = entry.toLongLong(&numeric);
         if (!numeric || pid == self)
             continue;
-        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
-        const QStringList open = QDir(fds).entryList(QDir::Files | QDir::System);
-        for (const QString& fd : open) {
-            struct stat info {};
-            const QByteArray link = QFile::encodeName(fds + QLatin1Char('/') + fd);
-            if (::stat(link.constData(), &info) == 0 && S_ISCHR(info.st_mode) &&
-                info.st_rdev == target.st_rdev)
-                return describeProcess(pid);
+        // Listed with the system's own calls: a listing that sorts out files
+        // from folders would follow each link.
+        const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd";
+        DIR* const listing = ::opendir(fds.constData());
+        if (!listing)
+            continue;
+        bool holds = false;
+        while (const dirent* fd = ::readdir(listing)) {
+            char text[PATH_MAX];
+            const ssize_t length = ::readlinkat(::dirfd(listing), fd->d_name, text, sizeof text);
+            if (length > 0 && QByteArrayView(text, length) == wanted) {
+                holds = true;
+                break;
+            }
         }
+        ::closedir(listing);
+        if (holds)
+            return describeProcess(pid);
     }
     return QString();
 }
