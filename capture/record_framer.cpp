@@ -152,13 +152,9 @@ RecordFramer::Completed RecordFramer::takeLimited(const char* p, const char* con
         const char* const textEnd = cr ? cr : end;
         while (p != textEnd) {
             if (buffer_.size() == longest_) {
-                // A record this long is kept as lines of the limit's length;
-                // the tail of one begun before the capture is dropped whole.
+                skipping_ = false; // a record this long is kept, not skipped
                 limited_ += longest_;
-                if (skipping_)
-                    buffer_.clear();
-                else
-                    complete(out);
+                complete(out);
             }
             const qsizetype n = std::min(qsizetype(textEnd - p), longest_ - buffer_.size());
             buffer_.append(p, n);
