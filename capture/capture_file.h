@@ -5,6 +5,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+
 namespace talvern {
 
 // The capture's output file as the capture uses it. The platform supplies it
@@ -24,11 +26,20 @@ public:
     // in this process), or throws. A write that fails leaves the file as it was
     // before it, so the file never ends in part of a line.
     virtual void write(QByteArrayView bytes) = 0;
-    // Hands what was written to the disk and waits until it is there (the
-    // file's data, not necessarily its times). Throws if the disk fails.
+    // Starts handing what was written to the drive, on a thread of the file's
+    // own, and returns at once: the caller never waits for the drive. Nothing
+    // happens when every write is already covered by a sync.
     virtual void sync() = 0;
-    // Flushes the file to disk and closes it. The file is closed afterwards even
-    // when this throws; closing a closed file does nothing.
+    // A sync asked for has not ended yet.
+    virtual bool syncing() const = 0;
+    // Throws, once, the failure of a sync that has ended.
+    virtual void check() = 0;
+    // Called on the thread that opened the file each time a sync ends.
+    virtual void setSyncedHandler(std::function<void()> handler) = 0;
+    // Waits for a sync under way, hands the drive what no sync covered, and
+    // closes the file; throws what failed, a sync's failure too. The file is
+    // closed afterwards even when this throws; closing a closed file does
+    // nothing.
     virtual void close() = 0;
 
     virtual bool isOpen() const = 0;

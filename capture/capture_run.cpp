@@ -4,6 +4,8 @@
 #include "file_name.h"
 #include "serial_port.h"
 
+#include <QCoreApplication>
+
 #include <new>
 #include <utility>
 
@@ -21,6 +23,9 @@ constexpr int kFinalReads = 1000;
 // tenth, the least time between two syncs.
 constexpr int kSyncMs = 1000;
 constexpr int kSyncGapMs = kSyncMs * 9 / 10;
+
+// How long Abort or Exit waits for the drive before the status box says why.
+constexpr int kSavingNoticeMs = 500;
 
 // How long bytes may go without a CR before the status box says so: a record
 // at 9600 baud takes a fraction of a second.
@@ -67,7 +72,16 @@ CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& 
     , view_(view)
     , lineEndCheck_(alarms())
     , sync_(alarms())
-    , clock_(std::move(clock)) {}
+    , savingNotice_(alarms())
+    , clock_(std::move(clock)) {
+    // A sync ends on the file's own thread; the capture hears of it on its
+    // own, and a sync that failed ends the capture.
+    file_.setSyncedHandler([this] { fromEventLoop([this] { file_.check(); }); });
+}
+
+CaptureRun::~CaptureRun() {
+    file_.setSyncedHandler({});
+}
 
 template <typename Step> Outcome CaptureRun::ending(Step&& step) {
     try {
@@ -93,7 +107,7 @@ template <typename Step> void CaptureRun::fromEventLoop(Step&& step) {
 
 Outcome CaptureRun::start() {
     // One capture at a time; and after Exit or a failure nothing starts again.
-    if (state_ == State::Capturing || state_ == State::Ended)
+    if (state_ == State::Capturing || state_ == State::Saving || state_ == State::Ended)
         return {};
 
     // Whatever the status box showed is cleared first, even if the name is missing.
@@ -223,13 +237,44 @@ void CaptureRun::syncSoon() {
 }
 
 void CaptureRun::syncNow() {
+    // The file's worker waits for the drive; the capture goes on meanwhile. A
+    // sync that has ended already is checked at once, one still under way
+    // when it ends.
     file_.sync();
     lastSync_ = clock_();
+    if (!file_.syncing())
+        file_.check();
+}
+
+void CaptureRun::saveFile() {
+    // Bytes that the status box has told of as never ending in a CR are the
+    // instrument's readings all the same (LF line ends): they are kept as a
+    // last line. Part of a record cut off by the end is not.
+    if (noticed_ >= 0 && !framer_.pending().isEmpty())
+        file_.write(framer_.pending() + QByteArrayLiteral("\r\n"));
+    framer_.reset();
+    stopAlarms();
+    state_ = State::Saving;
+
+    // The last records go to the drive, which may take as long as it needs;
+    // the window answers meanwhile, and says why if it takes a while.
+    file_.sync();
+    if (file_.syncing()) {
+        savingNotice_->set(kSavingNoticeMs, [this] {
+            view_.setStatusText(
+                QStringLiteral("Saving the capture file \"%1\"...").arg(file_.name()));
+        });
+        while (file_.syncing())
+            view_.processEvents();
+        savingNotice_->cancel();
+    }
+    file_.close();
 }
 
 void CaptureRun::stopAlarms() {
     lineEndCheck_->cancel();
     sync_->cancel();
+    savingNotice_->cancel();
 }
 
 void CaptureRun::setLineEndCheck(qint64 ms) {
@@ -267,7 +312,8 @@ CaptureError CaptureRun::captureFailure(const QString& reason) const {
 }
 
 Outcome CaptureRun::abort() {
-    if (state_ == State::Ended)
+    // Abort or Exit already saves the file: this one has nothing to add.
+    if (state_ == State::Ended || state_ == State::Saving)
         return {};
     if (state_ != State::Capturing) {
         // Nothing is open: say so again and touch nothing.
@@ -278,7 +324,7 @@ Outcome CaptureRun::abort() {
     if (Outcome failure = ending([this] {
             takeTheRest();
             port_.setReceiveHandler({});
-            file_.close();
+            saveFile();
             port_.setOutput(QByteArray());
             port_.setPortOpen(false);
         }))
@@ -286,10 +332,13 @@ Outcome CaptureRun::abort() {
     stopAlarms();
     view_.setStatusText(QStringLiteral("Upload Abort"));
     state_ = State::Aborted;
+    wakeLoop();
     return {};
 }
 
 Outcome CaptureRun::exit() {
+    if (state_ == State::Saving)
+        return {};
     if (state_ == State::Ended)
         return std::exchange(pendingFailure_, std::nullopt);
     const bool capturing = state_ == State::Capturing;
@@ -300,14 +349,24 @@ Outcome CaptureRun::exit() {
 
     if (Outcome failure = ending([this] {
             takeTheRest();
-            state_ = State::Ended;
             port_.setReceiveHandler({});
-            file_.close();
+            saveFile();
+            state_ = State::Ended;
         }))
         return failure;
     stopAlarms();
     closePort();
+    wakeLoop();
     return {};
+}
+
+void CaptureRun::wakeLoop() {
+    // Abort or Exit handled among the events posted before a pass would leave
+    // that pass waiting for some other event before the loop sees it: one is
+    // posted for it.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            application, [] {}, Qt::QueuedConnection);
 }
 
 Outcome CaptureRun::fail(const CaptureError& error) {
@@ -324,6 +383,7 @@ Outcome CaptureRun::fail(const CaptureError& error) {
         failure.message += QLatin1Char('\n') + closing.message();
     }
     closePort();
+    wakeLoop();
     return failure;
 }
 

@@ -24,6 +24,7 @@ public:
         Idle,      // nothing started yet
         NoName,    // Start found no file name
         Capturing, // the loop runs: file and port open
+        Saving,    // Abort or Exit waits for the drive to have the file
         Aborted,   // Abort closed file and port
         Ended,     // Exit or a failure: nothing more will run
     };
@@ -32,17 +33,23 @@ public:
     // event loop runs them on the system's clock.
     CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& file, CaptureView& view,
                const Alarms& alarms = qtAlarm, Clock clock = steadyClock);
+    ~CaptureRun();
+    CaptureRun(const CaptureRun&) = delete;
+    CaptureRun& operator=(const CaptureRun&) = delete;
 
     // Checks the file name, creates the file, opens the port and captures until
     // Abort, Exit or a failure. Refused, changing nothing, while a capture runs.
     [[nodiscard]] Outcome start();
     // Writes what the port has received, closes the file and the port; the
-    // loop stops.
+    // loop stops. The drive may take its time over the last records: the
+    // window's events run meanwhile (state Saving), and an Abort or Exit among
+    // them does nothing.
     [[nodiscard]] Outcome abort();
     // Writes what the port has received, closes the file with every record in
-    // it and releases the port; the loop stops and nothing more runs. The caller
-    // then ends the program. A failure met while the loop could not report it
-    // (a dialog was open) is reported here.
+    // it and releases the port, waiting for the drive as Abort does; the loop
+    // stops and nothing more runs. The caller then ends the program. A failure
+    // met while the loop could not report it (a dialog was open) is reported
+    // here.
     [[nodiscard]] Outcome exit();
 
     State state() const { return state_; }
@@ -62,12 +69,16 @@ private:
     void checkForLineEnds();
     void syncSoon();
     void syncNow();
+    // Writes what is kept of the waiting bytes, and closes the file once the
+    // drive has every record; the window answers meanwhile.
+    void saveFile();
     void stopAlarms();
     QString noLineEndNotice() const;
     // A failure of the capture as a whole, naming its port and file.
     CaptureError captureFailure(const QString& reason) const;
     Outcome fail(const CaptureError& error);
     void closePort();
+    void wakeLoop();
 
     UploadSettings& settings_;
     SerialPort& port_;
@@ -84,6 +95,7 @@ private:
     // What was written reaches the disk within a second: a power cut loses at
     // most the last one. Set by the first write the disk does not have yet.
     std::unique_ptr<Alarm> sync_;
+    std::unique_ptr<Alarm> savingNotice_; // says why Abort or Exit waits
     Clock clock_;
     qint64 lastSync_ = -1;   // when the file was last synced; -1: not in this capture
     bool taking_ = false;    // reading the port now: a nested arrival waits for this read

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture_file.h"
+#include "disk_worker.h"
 #include "owned_handle.h"
 
 namespace talvern {
@@ -9,7 +10,9 @@ namespace talvern {
 // process, so a record written survives the program being killed.
 class SystemCaptureFile final : public CaptureFile {
 public:
-    SystemCaptureFile() = default;
+    // Syncs run on the file's own worker; a test that drives a capture step by
+    // step may have them run in place.
+    explicit SystemCaptureFile(DiskWorker::Runs syncs = DiskWorker::Runs::OnItsThread);
     SystemCaptureFile(const SystemCaptureFile&) = delete;
     SystemCaptureFile& operator=(const SystemCaptureFile&) = delete;
     ~SystemCaptureFile() override = default; // the capture run closes the file itself
@@ -18,6 +21,11 @@ public:
     void empty() override;
     void write(QByteArrayView bytes) override;
     void sync() override;
+    bool syncing() const override { return disk_.busy(); }
+    void check() override;
+    void setSyncedHandler(std::function<void()> handler) override {
+        disk_.setFinishedHandler(std::move(handler));
+    }
     void close() override;
     bool isOpen() const override { return bool(handle_); }
     QString name() const override { return name_; }
@@ -29,11 +37,19 @@ private:
     // 0 once the file takes bytes again; EAGAIN when it took none for a while;
     // else the system's error.
     int waitUntilWritable() const;
+    // Hands the file's data to the drive and waits until it is there (on the
+    // worker); throws if the drive fails.
+    void flushToDisk() const;
+    // Waits for a sync under way, for the file is about to close: its failure,
+    // if it failed.
+    std::optional<CaptureError> closingSync();
 
     OwnedHandle handle_; // the system's descriptor or handle of the open file
     QString name_;
     bool regular_ = false;  // a file on disk, not a pipe or a device
     bool nameLost_ = false; // found deleted, and said so
+    bool unsynced_ = false; // written since the last sync began
+    DiskWorker disk_;       // declared last: stopped before the rest goes
 };
 
 } // namespace talvern

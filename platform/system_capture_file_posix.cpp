@@ -111,6 +111,7 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     if (!handle_)
         fail("Cannot write to", QStringLiteral("it is not open"));
     const qint64 whole = checkStillNamed("Cannot write to");
+    unsynced_ = true;
 
     // write() may take less than asked (a signal, a nearly full disk, a full
     // pipe): go on until every byte is taken or the system says why not.
@@ -146,10 +147,7 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     }
 }
 
-void SystemCaptureFile::sync() {
-    // Only a file on disk has anything to hand to the disk.
-    if (!handle_ || !regular_)
-        return;
+void SystemCaptureFile::flushToDisk() const {
     int result;
     do
         result = ::fdatasync(int(handle_.get()));
@@ -161,6 +159,7 @@ void SystemCaptureFile::sync() {
 void SystemCaptureFile::close() {
     if (!handle_)
         return;
+    const std::optional<CaptureError> syncFailed = closingSync();
 
     // A file deleted since the last write has lost its records all the same;
     // it is closed either way.
@@ -172,12 +171,16 @@ void SystemCaptureFile::close() {
     }
     OwnedHandle file = std::move(handle_);
 
-    // Flush to disk first. Devices such as /dev/null cannot be synced (EINVAL,
-    // EROFS): there is nothing on disk to flush, so that is no failure.
+    // What no sync has handed to the drive goes now. Devices such as /dev/null
+    // cannot be synced (EINVAL, EROFS): there is nothing on disk to flush, so
+    // that is no failure.
     int error = 0;
-    if (::fsync(int(file.get())) != 0 && errno != EINVAL && errno != EROFS)
+    if (!syncFailed && std::exchange(unsynced_, false) && ::fsync(int(file.get())) != 0 &&
+        errno != EINVAL && errno != EROFS)
         error = errno;
     const int closing = file.reset();
+    if (syncFailed)
+        throw *syncFailed;
     if (error == 0)
         error = closing;
     if (error != 0)

@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <atomic>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 using talvern::CaptureError;
 using talvern::SystemCaptureFile;
@@ -25,27 +27,7 @@ protected:
     QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
 };
 
-// Some drivers and network file systems answer a write with 0: nothing taken
-// and no error. This test program's write() does that for one descriptor, as
-// such a file would; every other write goes to the system as it is.
-std::atomic<int> takesNothing{-1};
-
-// The descriptor open on `path` in this process, or -1.
-int descriptorOf(const QString& path) {
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString& fd : fds.entryList(QDir::System | QDir::Files))
-        if (QFile::symLinkTarget(fds.filePath(fd)) == path)
-            return fd.toInt();
-    return -1;
-}
-
 } // namespace
-
-extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
-    if (fd == takesNothing)
-        return 0;
-    return ::syscall(SYS_write, fd, bytes, size);
-}
 
 TEST_F(CaptureFileTest, WritesBytesExactlyAndEachWriteIsVisibleAtOnce) {
     SystemCaptureFile file;
@@ -109,6 +91,31 @@ TEST_F(CaptureFileTest, FullDiskFailsTheWrite) {
     EXPECT_EQ(errorOf([&] { file.close(); }), "<no error>");
 }
 
+#ifndef _WIN32
+namespace {
+
+// Some drivers and network file systems answer a write with 0: nothing taken
+// and no error. This test program's write() does that for one descriptor, as
+// such a file would; every other write goes to the system as it is.
+std::atomic<int> takesNothing{-1};
+
+// The descriptor open on `path` in this process, or -1.
+int descriptorOf(const QString& path) {
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::Files))
+        if (QFile::symLinkTarget(fds.filePath(fd)) == path)
+            return fd.toInt();
+    return -1;
+}
+
+} // namespace
+
+extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
+    if (fd == takesNothing)
+        return 0;
+    return ::syscall(SYS_write, fd, bytes, size);
+}
+
 TEST_F(CaptureFileTest, FileThatTakesNothingFailsTheWriteInsteadOfTryingForever) {
     SystemCaptureFile file;
     file.open(path("out.txt"));
@@ -122,6 +129,8 @@ TEST_F(CaptureFileTest, FileThatTakesNothingFailsTheWriteInsteadOfTryingForever)
     file.close();
     EXPECT_EQ(contents(path("out.txt")), "kept\r\n");
 }
+
+#endif
 
 TEST_F(CaptureFileTest, SecondOpenIsRefusedAndKeepsTheFirst) {
     SystemCaptureFile file;

@@ -12,9 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -27,6 +31,10 @@ using talvern::SerialPort;
 using talvern::SystemCaptureFile;
 using talvern::UploadSettings;
 using State = CaptureRun::State;
+
+// The capture is driven step by step here: its syncs run in place, so that
+// nothing happens behind the script's back.
+constexpr auto kInPlace = talvern::DiskWorker::Runs::InPlace;
 
 namespace {
 
@@ -174,6 +182,61 @@ struct HandClock {
     std::vector<HandAlarm*> made;
 };
 
+// A capture file on a drive that ends a sync only when the test lets it, as a
+// network drive or a busy USB stick may take seconds.
+class SlowDriveFile final : public talvern::CaptureFile {
+public:
+    ~SlowDriveFile() override { answer(false); }
+
+    void open(const QString& name) override { file_.open(name); }
+    void empty() override { file_.empty(); }
+    void write(QByteArrayView bytes) override { file_.write(bytes); }
+    void sync() override { drive_.request(); }
+    bool syncing() const override { return drive_.busy(); }
+    void check() override {
+        if (std::optional<CaptureError> failure = drive_.takeFailure())
+            throw *failure;
+    }
+    void setSyncedHandler(std::function<void()> handler) override {
+        drive_.setFinishedHandler(std::move(handler));
+    }
+    void close() override {
+        drive_.waitUntilIdle();
+        file_.close();
+        check();
+    }
+    bool isOpen() const override { return file_.isOpen(); }
+    QString name() const override { return file_.name(); }
+
+    // From now on every sync ends, failing if `failing`; returns once they have.
+    void answer(bool failing) {
+        {
+            const std::lock_guard lock(mutex_);
+            answered_ = true;
+            failing_ = failing;
+        }
+        answeredChanged_.notify_all();
+        drive_.waitUntilIdle();
+    }
+
+private:
+    void flush() {
+        std::unique_lock lock(mutex_);
+        answeredChanged_.wait(lock, [this] { return answered_; });
+        if (failing_)
+            throw talvern::captureFileError("Cannot save", name(), "Input/output error");
+    }
+
+    SystemCaptureFile file_{kInPlace};
+    std::mutex mutex_;
+    std::condition_variable answeredChanged_;
+    bool answered_ = false;
+    bool failing_ = false;
+    talvern::DiskWorker drive_{[this] {
+        flush();
+    }};
+};
+
 class CaptureRunTest : public ::testing::Test {
 protected:
     CaptureRunTest() {
@@ -211,7 +274,7 @@ protected:
     UploadSettings settings;
     FakePort port{log};
     ScriptedView view{log};
-    SystemCaptureFile file;
+    SystemCaptureFile file{kInPlace};
     CaptureRun run{settings, port, file, view};
 };
 
@@ -360,7 +423,7 @@ TEST_F(CaptureRunTest, PortThatFailsLeavesANewFileEmptyAndAnEarlierOneAsItWas) {
         earlier.close();
         FakePort port(log);
         port.busy = true;
-        SystemCaptureFile file;
+        SystemCaptureFile file{kInPlace};
         CaptureRun run(settings, port, file, view);
         const Outcome outcome = run.start();
         ASSERT_TRUE(outcome && outcome->message.contains("busy"));
@@ -395,7 +458,7 @@ TEST_F(CaptureRunTest, OutOfMemoryNamesThePortAndTheFileWhereverItHappens) {
     for (const char* when : {"capturing", "Abort", "Exit"}) {
         SCOPED_TRACE(when);
         FakePort port(log);
-        SystemCaptureFile file;
+        SystemCaptureFile file{kInPlace};
         CaptureRun run(settings, port, file, view);
         Outcome ending; // Abort's or Exit's
         view.script = {[&] { port.waiting = "kept\r"; },
@@ -420,7 +483,7 @@ TEST_F(CaptureRunTest, WrittenRecordsReachTheDiskWithinASecondAndAQuietLineCosts
     for (const bool failing : {false, true}) {
         HandClock time;
         FakePort port(log);
-        SyncCountingFile file;
+        SyncCountingFile file{kInPlace};
         file.fail = failing;
         CaptureRun run(settings, port, file, view, time.alarms(), time.clock());
         std::vector<int> syncs; // at each check
@@ -496,7 +559,101 @@ TEST_F(CaptureRunTest, NoticeOfAMissingCrGoesOnceACrComesEvenIfNoRecordIsKept) {
     EXPECT_FALSE(timed.start());
     const QString notice = "4 bytes received but no CR (13) to end a record: \"%1\"";
     EXPECT_EQ(shown, (std::vector<QString>{notice.arg("tail"), "", notice.arg("more")}));
-    EXPECT_EQ(fileContents(), "");
+}
+
+TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
+    // A sync under way keeps nothing waiting: records go on to the file and the
+    // status box. Abort and Exit wait for the drive, saying so after half a
+    // second, and keep every record; a sync that fails late still ends the
+    // capture with the file named.
+    for (const char* end : {"Abort", "Exit", "late failure"}) {
+        SCOPED_TRACE(end);
+        HandClock time;
+        FakePort port(log);
+        SlowDriveFile drive;
+        CaptureRun slow(settings, port, drive, view, time.alarms(), time.clock());
+        view.onRunaway = [&] {
+            (void)slow.exit();
+        };
+        std::vector<QString> whileSaving;
+        Outcome ended;
+        view.script = {
+            [&] { port.waiting = "a\r"; },
+            [&] {
+                time.advanceTo(100);
+                port.waiting = "b\r";
+            },
+            [&] {
+                EXPECT_EQ(fileContents(), "a\r\nb\r\n");
+                EXPECT_EQ(view.status, "b");
+                EXPECT_TRUE(drive.syncing());
+            },
+        };
+        if (end[0] == 'l') {
+            view.script.push_back([&] {
+                drive.answer(true);
+                QCoreApplication::sendPostedEvents(); // the worker's word that it ended
+            });
+        } else {
+            view.script.push_back([&] { ended = end[0] == 'A' ? slow.abort() : slow.exit(); });
+            // Inside Abort or Exit, while the drive takes its time.
+            view.script.push_back([&] {
+                time.advanceTo(599);
+                whileSaving.push_back(view.status);
+                EXPECT_EQ(slow.state(), State::Saving);
+                EXPECT_FALSE(slow.abort() || slow.exit() || slow.start());
+            });
+            view.script.push_back([&] {
+                time.advanceTo(600);
+                whileSaving.push_back(view.status);
+            });
+            view.script.push_back([&] { drive.answer(false); });
+        }
+        const Outcome outcome = slow.start();
+        EXPECT_EQ(fileContents(), "a\r\nb\r\n");
+        EXPECT_FALSE(drive.isOpen() || port.isOpen);
+        if (end[0] == 'l') {
+            ASSERT_TRUE(outcome && outcome->message.contains(settings.CaptureFileName) &&
+                        outcome->message.contains("Input/output error"));
+            continue;
+        }
+        EXPECT_FALSE(outcome || ended);
+        EXPECT_EQ(slow.state(), end[0] == 'A' ? State::Aborted : State::Ended);
+        EXPECT_EQ(whileSaving, (std::vector<QString>{"b", QStringLiteral("Saving the capture file "
+                                                                         "\"%1\"...")
+                                                              .arg(settings.CaptureFileName)}));
+    }
+}
+
+TEST_F(CaptureRunTest, ReadingsWithoutCrToldOfAreKeptAtTheEndAndACutRecordIsNot) {
+    // An instrument that ends its readings with LF only: once the status box
+    // has said that no CR comes, Abort and Exit keep what waits as a last line.
+    // A record cut off by the end, with no notice, is dropped.
+    const struct {
+        bool abort;
+        qint64 endAt; // the notice shows from 3,000 ms on
+        QByteArray saved;
+    } cases[] = {
+        {false, 3000, "kept\r\n12.50 g\n12.51 g\n\r\n"},
+        {true, 3000, "kept\r\n12.50 g\n12.51 g\n\r\n"},
+        {false, 2999, "kept\r\n"},
+        {true, 2999, "kept\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.abort ? "Abort" : "Exit") << " at " << c.endAt);
+        HandClock time;
+        FakePort port(log);
+        SystemCaptureFile file(kInPlace);
+        CaptureRun run(settings, port, file, view, time.alarms(), time.clock());
+        view.script = {[&] { port.waiting = "kept\r12.50 g\n"; },
+                       [&] { port.waiting = "12.51 g\n"; },
+                       [&] {
+                           time.advanceTo(c.endAt);
+                           EXPECT_FALSE(c.abort ? run.abort() : run.exit());
+                       }};
+        EXPECT_FALSE(run.start());
+        EXPECT_EQ(fileContents(), c.saved);
+    }
 }
 
 TEST_F(CaptureRunTest, WriteFailureEndsTheCaptureWithTheSystemsReason) {
@@ -541,7 +698,7 @@ TEST_F(CaptureRunTest, LeadingTildeIsTheHomeFolderAndNothingElseIsExpanded) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         settings.CaptureFileName = c.typed;
-        SystemCaptureFile eachFile;
+        SystemCaptureFile eachFile{kInPlace};
         CaptureRun each(settings, port, eachFile, view);
         view.script = {[&] {
             EXPECT_FALSE(each.abort());

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace talvern {
 
@@ -68,6 +69,7 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     // The size in whole lines: what a failed write is cut back to.
     LARGE_INTEGER whole{};
     const bool sized = regular_ && ::GetFileSizeEx(file, &whole);
+    unsynced_ = true;
 
     const char* p = bytes.data();
     qsizetype left = bytes.size();
@@ -81,8 +83,12 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
             const QString reason = error == ERROR_SUCCESS
                                        ? QStringLiteral("the system took none of the bytes")
                                        : systemErrorText(error);
-            // Take back what got in of these lines, so the file ends in a whole line.
-            if (sized && p != bytes.data() &&
+            // Take back what got in of these lines, so the file ends in a whole
+            // line: a write that failed may still have taken some of its bytes.
+            LARGE_INTEGER now{};
+            const bool grew = sized && (p != bytes.data() || !::GetFileSizeEx(file, &now) ||
+                                        now.QuadPart > whole.QuadPart);
+            if (grew &&
                 (!::SetFilePointerEx(file, whole, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
                 fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
                                             .arg(reason, systemErrorText(::GetLastError())));
@@ -93,10 +99,7 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     }
 }
 
-void SystemCaptureFile::sync() {
-    // Only a file on disk has anything to hand to the disk.
-    if (!handle_ || !regular_)
-        return;
+void SystemCaptureFile::flushToDisk() const {
     if (!::FlushFileBuffers(handleOf(handle_.get())))
         failWithErrno("Cannot save", int(::GetLastError()));
 }
@@ -104,17 +107,21 @@ void SystemCaptureFile::sync() {
 void SystemCaptureFile::close() {
     if (!handle_)
         return;
+    const std::optional<CaptureError> syncFailed = closingSync();
     OwnedHandle file = std::move(handle_); // closed whatever happens below
 
-    // Flush to disk first. A device such as NUL has nothing on disk to flush,
-    // and says so: that is no failure.
+    // What no sync has handed to the drive goes now. A device such as NUL has
+    // nothing on disk to flush, and says so: that is no failure.
     DWORD error = 0;
-    if (!::FlushFileBuffers(handleOf(file.get()))) {
+    if (!syncFailed && std::exchange(unsynced_, false) &&
+        !::FlushFileBuffers(handleOf(file.get()))) {
         error = ::GetLastError();
         if (error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_HANDLE)
             error = 0;
     }
     const int closing = file.reset();
+    if (syncFailed)
+        throw *syncFailed;
     if (error == 0)
         error = DWORD(closing);
     if (error != 0)

@@ -2,19 +2,31 @@
 
 #include "system_capture_file.h"
 
-// The system's capture file, counting its syncs; a sync can be skipped (to
-// weigh what syncing costs) or made to fail.
+// The system's capture file, counting the syncs asked of it; a sync can be
+// skipped (to weigh what syncing costs) or made to fail.
 class SyncCountingFile final : public talvern::CaptureFile {
 public:
+    explicit SyncCountingFile(
+        talvern::DiskWorker::Runs syncs = talvern::DiskWorker::Runs::OnItsThread)
+        : file_(syncs) {}
+
     void open(const QString& name) override { file_.open(name); }
     void empty() override { file_.empty(); }
     void write(QByteArrayView bytes) override { file_.write(bytes); }
     void sync() override {
         ++syncs;
-        if (fail)
-            throw talvern::captureFileError("Cannot save", name(), "Input/output error");
-        if (!skip)
+        failed_ = fail;
+        if (!skip && !fail)
             file_.sync();
+    }
+    bool syncing() const override { return file_.syncing(); }
+    void check() override {
+        if (std::exchange(failed_, false))
+            throw talvern::captureFileError("Cannot save", name(), "Input/output error");
+        file_.check();
+    }
+    void setSyncedHandler(std::function<void()> handler) override {
+        file_.setSyncedHandler(std::move(handler));
     }
     void close() override { file_.close(); }
     bool isOpen() const override { return file_.isOpen(); }
@@ -26,4 +38,5 @@ public:
 
 private:
     talvern::SystemCaptureFile file_;
+    bool failed_ = false;
 };
