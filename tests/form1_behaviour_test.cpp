@@ -1,4 +1,5 @@
 #include "program.h"
+#include "support/file_contents.h"
 #include "support/moved_home.h"
 #include "support/pseudo_terminal.h"
 
@@ -6,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -377,14 +379,19 @@ TEST_F(Form1BehaviourTest, AWaitingCaptureWakesOnlyForRecords) {
     EXPECT_EQ(fired, 0);
 }
 
-TEST_F(Form1BehaviourTest, StatusBoxHoldsARecordOfAnyLengthAndShowsItsStart) {
-    QTest::keyClicks(form().Text2, dir.filePath("long.txt"));
+TEST_F(Form1BehaviourTest, StatusBoxShowsALongRecordByItsStartAndLength) {
+    // The longest record: the box lays out its start and its length, never the
+    // whole of it; the file has every byte.
+    const QString file = dir.filePath("long.txt");
+    QTest::keyClicks(form().Text2, file);
     const QByteArray record = "start " + QByteArray(talvern::RecordFramer::kLongestRecord - 6, 'x');
+    const QString shown = QString::fromLatin1(record.first(256)) +
+                          QStringLiteral("\u2026 (%1 bytes)").arg(QLocale().toString(65536));
     std::thread instrument;
     later([&] {
         instrument = std::thread([&] { line.send(record + '\r'); });
-        whenShown(QString::fromLatin1(record), [&] {
-            EXPECT_EQ(form().Text3->text().size(), record.size());
+        whenShown(shown, [&] {
+            EXPECT_EQ(form().Text3->text(), shown);
             // What is wider than the box shows from its start, even with the
             // focus in the box (a notice of missing line ends says what it is
             // about first).
@@ -394,6 +401,7 @@ TEST_F(Form1BehaviourTest, StatusBoxHoldsARecordOfAnyLengthAndShowsItsStart) {
     });
     QTest::mouseClick(form().Command1, Qt::LeftButton);
     instrument.join();
+    EXPECT_EQ(contents(file), record + "\r\n");
 }
 
 TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {

@@ -13,11 +13,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
-#include <limits>
+#include <utility>
 
 namespace talvern {
 
@@ -128,9 +129,6 @@ Form1::Form1(UploadSettings& settings, std::unique_ptr<DescribedPort> port,
     Label1->setBuddy(Text3);
     Text1->setAccessibleName(QStringLiteral("Instructions"));
 
-    // The status box shows a record whole, however long (a line edit's default
-    // cuts at 32,767 characters).
-    Text3->setMaxLength(std::numeric_limits<int>::max());
     // Records are Latin-1 text: laid out glyph by glyph, without the text
     // shaper, each new record costs a fraction of the layout.
     QFont statusFont = Text3->font();
@@ -278,21 +276,45 @@ void Form1::Command3_Click() {
     const Outcome outcome = capture_->abort();
     showPendingStatus();
     if (outcome)
-        failurePath(*outcome);
+        return failurePath(*outcome);
+    // Exit asked for while Abort saved the file: the program ends now.
+    if (const std::optional<int> status = std::exchange(endAfterSaving_, std::nullopt))
+        requestEnd(*status);
 }
 
 void Form1::Command2_Click() {
-    endProgram(capture_ ? capture_->exit() : Outcome(), 0);
+    requestEnd(0);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // Closing the window ends the program as Exit does.
+    // Closing the window ends the program as Exit does; while the file is
+    // being saved the window stays until it is.
+    if (saving()) {
+        event->ignore();
+        endAfterSaving_ = endAfterSaving_.value_or(0);
+        return;
+    }
     event->accept();
-    endProgram(capture_ ? capture_->exit() : Outcome(), 0);
+    requestEnd(0);
 }
 
 void Form1::endBySignal(int signalNumber) {
-    endProgram(capture_ ? capture_->exit() : Outcome(), 128 + signalNumber);
+    requestEnd(128 + signalNumber);
+}
+
+bool Form1::saving() const {
+    return capture_ && capture_->state() == CaptureRun::State::Saving;
+}
+
+void Form1::requestEnd(int status) {
+    // While Abort or Exit waits for the drive, a further Exit, close or
+    // signal changes nothing but that the program ends once the file is
+    // saved: the window stays meanwhile and says so.
+    if (saving()) {
+        endAfterSaving_ = endAfterSaving_.value_or(status);
+        return;
+    }
+    endProgram(capture_ ? capture_->exit() : Outcome(), status);
 }
 
 void Form1::endProgram(const Outcome& outcome, int status) {
@@ -329,11 +351,22 @@ void Form1::setStatusText(const QString& text) {
         statusRepaint_.start();
 }
 
+QString Form1::statusBoxText(const QString& text) {
+    // A record can be 64 KiB long; laid out whole, every repaint of the box
+    // would cost megabytes. The box shows its start and says how long it is;
+    // the file has all of it.
+    constexpr qsizetype kShown = 256;
+    if (text.size() <= kShown)
+        return text;
+    return text.first(kShown) +
+           QStringLiteral("\u2026 (%1 bytes)").arg(QLocale().toString(qint64(text.size())));
+}
+
 void Form1::showPendingStatus() {
     if (!pendingStatus_ || !isVisible() || isMinimized())
         return;
     statusRepaint_.stop();
-    Text3->setText(*pendingStatus_);
+    Text3->setText(statusBoxText(*pendingStatus_));
     // From its start: setting the text puts the cursor at the end, and the box
     // scrolls to it.
     Text3->setCursorPosition(0);

@@ -91,6 +91,11 @@ private:
     void Command3_Click();
     void Command2_Click();
 
+    // Exit, a close of the window or a signal: ends the program with `status`
+    // once the capture has closed everything.
+    void requestEnd(int status);
+    // Abort or Exit waits for the drive to have the file.
+    bool saving() const;
     // Ends the program once the capture has closed everything: `status`, or the
     // failure path when closing failed.
     void endProgram(const Outcome& outcome, int status);
@@ -101,6 +106,8 @@ private:
     void describePort(QRadioButton* option, int number);
     // Puts the newest status text in the box now, unless nobody can see it.
     void showPendingStatus();
+    // What the box shows of a text: a long one by its start and its length.
+    static QString statusBoxText(const QString& text);
 
     UploadSettings& settings_;
     // The status box is repainted at most once per repaint bound, and not at all
@@ -111,6 +118,7 @@ private:
     QTimer statusRepaint_;      // runs from the first text not shown until it shows
     std::unique_ptr<Desktop> desktop_;
     CaptureRun* capture_ = nullptr;
+    std::optional<int> endAfterSaving_; // the status an end asked for while saving
 };
 
 } // namespace talvern
