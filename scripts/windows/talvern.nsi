@@ -170,11 +170,13 @@ Function un.IsThisFolder
         StrCpy $1 1
     ${ElseIf} $0 != ""
         GetTempFileName $2 "$INSTDIR"
-        ${GetFileName} $2 $3
-        ${If} ${FileExists} "$0\$3"
-            StrCpy $1 1
+        ${If} $2 != ""
+            ${GetFileName} $2 $3
+            ${If} ${FileExists} "$0\$3"
+                StrCpy $1 1
+            ${EndIf}
+            Delete $2
         ${EndIf}
-        Delete $2
     ${EndIf}
 FunctionEnd
 
