@@ -44,6 +44,8 @@ if [ -n "${TALVERN_SIGN_CERT:-}" ] || [ -n "${TALVERN_SIGN_KEY:-}" ]; then
             exit 1
         fi
     done
+    # makensis runs the signing from the script's folder.
+    TALVERN_SIGN_CERT=$(realpath "$TALVERN_SIGN_CERT") TALVERN_SIGN_KEY=$(realpath "$TALVERN_SIGN_KEY")
 fi
 
 # package OUT_DIR: the installer and the portable zip of the deployed program,
@@ -88,18 +90,18 @@ echo "Portable:  $zip ($(du -k "$zip" | cut -f1) KiB$signed)"
 echo "Built in $((SECONDS - started)) s"
 
 if [ "${1:-}" = test ]; then
-    # Wine makes every serial device of the machine a COM port; the tests run
-    # where there are none, so that COM1 is their pseudo-terminal and COM2 is
-    # missing. Without the rights for that, they run as they are.
     # A second package, signed with a certificate made here for the purpose,
     # which the tests install and check the signatures of.
-    signing=$build/test-signing
+    signing=$PWD/$build/test-signing
     mkdir -p "$signing"
     openssl req -x509 -newkey rsa:2048 -nodes -days 7 -subj "/CN=TALVERN test signing" \
         -keyout "$signing/key.pem" -out "$signing/cert.pem" 2>/dev/null
     TALVERN_SIGN_CERT=$signing/cert.pem TALVERN_SIGN_KEY=$signing/key.pem package "$signing"
     tests=(tests/windows/run.sh "$build" "$installer" "$zip"
-           "$PWD/$signing/talvern-$version-setup.exe" "$PWD/$signing/cert.pem")
+           "$signing/talvern-$version-setup.exe" "$signing/cert.pem")
+    # Wine makes every serial device of the machine a COM port; the tests run
+    # where there are none, so that COM1 is their pseudo-terminal and COM2 is
+    # missing. Without the rights for that, they run as they are.
     status=0
     scripts/windows/without-serial-devices.sh "${tests[@]}" || status=$?
     if [ "$status" -eq 125 ]; then
