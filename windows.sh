@@ -52,7 +52,10 @@ fi
 # in OUT_DIR; talvern.exe, the installer and its uninstaller signed when
 # TALVERN_SIGN_CERT and TALVERN_SIGN_KEY are set.
 package() {
-    local out=$1 stage=$1/package/TALVERN sign=() file
+    local out stage sign=() file
+    mkdir -p "$1"
+    # Absolute: makensis reads its files from the script's folder.
+    out=$(cd "$1" && pwd) stage=$out/package/TALVERN
     rm -rf "$out/package"
     mkdir -p "$out/package"
     cp -r "$build/deploy" "$stage"
