@@ -89,7 +89,7 @@ installer=$PWD/$build/talvern-$version-setup.exe
 zip=$PWD/$build/talvern-$version-windows-x64.zip
 signed=${TALVERN_SIGN_CERT:+, signed}
 echo "Installer: $installer ($(du -k "$installer" | cut -f1) KiB$signed)"
-echo "Portable:  $zip ($(du -k "$zip" | cut -f1) KiB$signed)"
+echo "Portable:  $zip ($(du -k "$zip" | cut -f1) KiB${signed:+, talvern.exe signed})"
 echo "Built in $((SECONDS - started)) s"
 
 if [ "${1:-}" = test ]; then
