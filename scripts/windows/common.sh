@@ -8,6 +8,8 @@ WINDOWS_PACKAGES=(
     python3 xclip
     # The icon, made from the SVG at build time, and the checks of the resources.
     librsvg2-bin icoutils
+    # The portable zip, and signing (the tests make their own certificate).
+    zip osslsigncode openssl
 )
 
 WINDOWS_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

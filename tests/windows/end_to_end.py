@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """The installed Windows program under Wine, end to end.
 
-Installs the installer silently into the Wine prefix in WINEPREFIX, maps COM1
-to a pseudo-terminal, and drives talvern.exe on an Xvfb display with real X
-input (clicks at the controls' places, typed keys). Results are judged from
-the capture file, the pseudo-terminal and exit statuses, never from pixels:
-under Wine a Qt window is drawn once and not repainted.
+Installs the installer silently for the current user into the Wine prefix in
+WINEPREFIX, maps COM1 to a pseudo-terminal, and drives talvern.exe on an Xvfb
+display with real X input (clicks at the controls' places, typed keys). Results
+are judged from the capture file, the pseudo-terminal and exit statuses, never
+from pixels: under Wine a Qt window is drawn once and not repainted. Then the
+portable zip captures from a folder of its own, installs for all users and for
+the current user replace each other, and a signed build's files carry their
+signatures, which verify against the certificate that signed them.
 
-    end_to_end.py INSTALLER WORK_DIR
+    end_to_end.py INSTALLER ZIP SIGNED_INSTALLER SIGNING_CERT WORK_DIR
 """
 
 import fcntl
+import getpass
 import os
 import pty
 import re
@@ -22,15 +26,32 @@ import termios
 import threading
 import time
 import tty
+import zipfile
 
 from resources import ICON_SIZES, icon_sizes
 
-INSTALLER, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
+INSTALLER, ZIP, SIGNED_INSTALLER, SIGNING_CERT = sys.argv[1:5]
+WORK = os.path.abspath(sys.argv[5])
 PREFIX = os.environ["WINEPREFIX"]
-INSTALL_DIR = os.path.join(PREFIX, "drive_c", "Program Files", "TALVERN")
-START_MENU = os.path.join(PREFIX, "drive_c", "ProgramData", "Microsoft", "Windows",
-                          "Start Menu", "Programs", "TALVERN", "TALVERN.lnk")
-PROGRAM = r"C:\Program Files\TALVERN\talvern.exe"
+DRIVE_C = os.path.join(PREFIX, "drive_c")
+PROFILE = os.path.join(DRIVE_C, "users", getpass.getuser())
+# Where each way of installing puts the program and its Start menu entry, the
+# registry file (of the Wine prefix) that holds its uninstall entry, and the
+# program as Windows names it.
+INSTALL_MODES = {
+    "CurrentUser": (os.path.join(PROFILE, "AppData", "Local", "Programs", "TALVERN"),
+                    os.path.join(PROFILE, "AppData", "Roaming", "Microsoft", "Windows",
+                                 "Start Menu", "Programs", "TALVERN", "TALVERN.lnk"),
+                    "user.reg"),
+    "AllUsers": (os.path.join(DRIVE_C, "Program Files", "TALVERN"),
+                 os.path.join(DRIVE_C, "ProgramData", "Microsoft", "Windows",
+                              "Start Menu", "Programs", "TALVERN", "TALVERN.lnk"),
+                 "system.reg"),
+}
+INSTALL_DIR = INSTALL_MODES["CurrentUser"][0]
+PROGRAM = r"C:\users\%s\AppData\Local\Programs\TALVERN\talvern.exe" % getpass.getuser()
+INSTALLED_PARTS = ["talvern.exe", "uninstall.exe", "platforms/qwindows.dll",
+                   "styles/qwindowsvistastyle.dll", "Qt6Widgets.dll"]
 
 # The window's client area and its controls' centres, in pixels (the window is
 # laid out in twips, 15 to a pixel).
@@ -134,7 +155,56 @@ def read_file(path):
 
 
 def windows_path(path):
+    """The Windows name of a path: C:\\... inside the prefix's drive C, else Z:\\..."""
+    if path.startswith(DRIVE_C + "/"):
+        return "C:" + path[len(DRIVE_C):].replace("/", "\\")
     return "Z:" + path.replace("/", "\\")
+
+
+def stop_wine_server():
+    """Stops the server, which then writes the registry files; anything still
+    running in Wine ends with it."""
+    run("wineserver", "-k", check_status=False)
+    run("wineserver", "-w")
+
+
+def uninstall_entry(registry_file):
+    """The folder the program's uninstall entry names in one of the prefix's
+    registry files (user.reg: HKCU, system.reg: HKLM), or None. The server must
+    be stopped: it writes the files when it stops."""
+    with open(os.path.join(PREFIX, registry_file), encoding="latin-1") as f:
+        text = f.read()
+    key = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\TALVERN]"
+    at = text.find(key)
+    if at < 0:
+        return None
+    found = re.search(r'^"InstallLocation"="(.*)"$', text[at:].split("\n\n")[0], re.M)
+    return found.group(1).replace("\\\\", "\\") if found else ""
+
+
+def signature(path):
+    """Which signature `path` carries: "none", "verified" (one that verifies
+    against the test's own certificate) or "other"."""
+    done = subprocess.run(["osslsigncode", "verify", "-CAfile", SIGNING_CERT, "-in", path],
+                          capture_output=True, text=True)
+    if done.returncode == 0:
+        return "verified"
+    return "none" if "No signature found" in done.stdout + done.stderr else "other"
+
+
+def wait_uninstaller():
+    """The uninstaller runs from a copy of itself in the temporary folder, and
+    the one started ends at once: waits for that copy to end."""
+    def copy_running():
+        for pid in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    if b"~nsu" in f.read():
+                        return True
+            except OSError:
+                pass
+        return False
+    wait_for("the uninstaller to end", lambda: not copy_running(), 120)
 
 
 class Line:
@@ -205,11 +275,11 @@ def xdotool(*args, errors_apart=False):
 class Program:
     """One run of the installed talvern.exe and its window."""
 
-    def __init__(self, name):
+    def __init__(self, name, program=PROGRAM):
         self.log = open(os.path.join(WORK, name + ".log"), "wb")
         env = dict(os.environ, QT_FORCE_STDERR_LOGGING="1")
         for attempt in (1, 2):
-            self.process = subprocess.Popen(["wine", PROGRAM], stdout=self.log,
+            self.process = subprocess.Popen(["wine", program], stdout=self.log,
                                             stderr=subprocess.STDOUT, env=env)
             try:
                 self.window = wait_for("the window", self.find_window, 90)
@@ -287,10 +357,11 @@ def start_capture(program, line, target):
              lambda: line.held_by_program() and line.waiting() == 0, 30)
 
 
-def new_capture(programs, line, name):
-    """Starts the installed program as `name` and a capture into WORK/name.txt."""
+def new_capture(programs, line, name, path=PROGRAM):
+    """Starts the program (the installed one unless `path` says another) as
+    `name` and a capture into WORK/name.txt."""
     target = os.path.join(WORK, name + ".txt")
-    program = Program(name)
+    program = Program(name, path)
     programs.append(program)
     program.type_into(FILE_NAME_BOX, windows_path(target))
     start_capture(program, line, target)
@@ -360,27 +431,86 @@ def missing_port(programs):
     check(read_file(missing) == b"", "the file was created before the port failed")
 
 
+def install(installer, mode, folder=None):
+    """Installs silently for `mode` ("CurrentUser" or "AllUsers"), into
+    `folder` if given (/D=), and checks what is where then: the program in its
+    folder, its Start menu entry and the uninstall entry naming the folder for
+    that way only, no earlier install anywhere. Returns the folder; leaves the
+    Wine server stopped."""
+    default_folder, start_menu, registry = INSTALL_MODES[mode]
+    how = f"/{mode}" + (" /D=" if folder else "")
+    arguments = ["/S", "/" + mode] + (["/D=" + windows_path(folder)] if folder else [])
+    folder = folder or default_folder
+    log(f"installing {os.path.basename(installer)} {' '.join(arguments)}")
+    start_wine_server()
+    run_twice("wine", installer, *arguments, timeout=180)
+    wait_for("the installed program", lambda: os.path.exists(
+        os.path.join(folder, "talvern.exe")), 60)
+    stop_wine_server()
+
+    missing = [part for part in INSTALLED_PARTS
+               if not os.path.exists(os.path.join(folder, part))]
+    check(not missing, f"{how} puts the program in {windows_path(folder)} (missing {missing})")
+    menus = [m for m, (_, menu, _) in INSTALL_MODES.items() if os.path.exists(menu)]
+    check(menus == [mode], f"{how}: the Start menu entry for {mode} only (found {menus})")
+    earlier = [windows_path(f) for f, _, _ in INSTALL_MODES.values()
+               if f != folder and os.path.exists(f)]
+    check(not earlier, f"{how}: no earlier install left (found {earlier})")
+    entries = {r: uninstall_entry(r) for _, _, r in INSTALL_MODES.values()}
+    expected = {r: windows_path(folder) if r == registry else None for r in entries}
+    check({r: e and e.lower() for r, e in entries.items()} ==
+          {r: e and e.lower() for r, e in expected.items()},
+          f"{how}: the uninstall entry in {registry} only, naming the folder ({entries})")
+    return folder
+
+
+def uninstall(folder, mode):
+    """Runs the uninstaller silently, as "Apps" does, with a capture file in
+    the program's folder: the file stays, everything the install added goes."""
+    _, start_menu, registry = INSTALL_MODES[mode]
+    with open(os.path.join(folder, "capture.txt"), "wb") as f:
+        f.write(b"kept\r\n")
+    start_wine_server()
+    run("wine", windows_path(folder) + "\\uninstall.exe", "/S", timeout=120)
+    wait_uninstaller()
+    stop_wine_server()
+    check(sorted(os.listdir(folder)) == ["capture.txt"],
+          f"the uninstaller removes what {mode} installed and keeps the capture file "
+          f"(left {sorted(os.listdir(folder))})")
+    check(not os.path.exists(os.path.dirname(start_menu)),
+          "the uninstaller removes the Start menu entry")
+    check(uninstall_entry(registry) is None, f"the uninstaller removes its entry in {registry}")
+
+
+def portable(programs, line):
+    """The zip unpacked into an empty folder captures, nothing installed."""
+    folder = os.path.join(WORK, "portable")
+    os.makedirs(folder)
+    with zipfile.ZipFile(ZIP) as z:
+        z.extractall(folder)
+    program, target = new_capture(programs, line, "portable",
+                                  windows_path(os.path.join(folder, "TALVERN", "talvern.exe")))
+    sent, expected = records_for([b"from the zip %d" % n for n in range(5)])
+    send_in_pieces(line, sent)
+    wait_for("the records from the unpacked zip", lambda: read_file(target) == expected, 30)
+    program.click(EXIT)
+    status = program.wait_end()
+    check(status == 0 and read_file(target) == expected,
+          f"the unpacked zip captures every record and exits with 0 (got {status})")
+
+
 def main():
     os.makedirs(WORK, exist_ok=True)
     display = Display()
     line = Line()
     programs = []
     try:
-        start_wine_server()
-        log(f"installing {os.path.basename(INSTALLER)} silently")
-        run_twice("wine", INSTALLER, "/S", timeout=180)
-        wait_for("the installed program", lambda: os.path.exists(
-            os.path.join(INSTALL_DIR, "talvern.exe")), 60)
-        for part in ["talvern.exe", "uninstall.exe", "platforms/qwindows.dll",
-                     "styles/qwindowsvistastyle.dll", "Qt6Widgets.dll"]:
-            check(os.path.exists(os.path.join(INSTALL_DIR, part)), f"installed {part}")
-        check(os.path.exists(START_MENU), "Start menu entry")
+        # For the current user: the captures below run from there.
+        install(INSTALLER, "CurrentUser")
         sizes = icon_sizes(os.path.join(INSTALL_DIR, "uninstall.exe"))
         check(sizes == ICON_SIZES, f"the uninstaller has the program's icon (sizes {sizes})")
 
         # COM1 is the pseudo-terminal from the next start of the server on.
-        run("wineserver", "-k", check_status=False)
-        run("wineserver", "-w")
         map_com1(line.path)
         start_wine_server()
 
@@ -433,11 +563,21 @@ def main():
         check(read_file(ending) == expected, "the end of the session leaves every record")
         check(not line.held_by_program(), "the end of the session releases the port")
 
-        # The uninstaller removes what the installer put there.
-        run("wine", os.path.join(INSTALL_DIR, "uninstall.exe"), "/S", timeout=120)
-        wait_for("the uninstaller to remove the program", lambda: not os.path.exists(
-            os.path.join(INSTALL_DIR, "talvern.exe")), 60)
-        check(not os.path.exists(START_MENU), "the uninstaller removes the Start menu entry")
+        portable(programs, line)
+
+        # Each way of installing replaces the other; a signed build's files
+        # carry their signatures, an unsigned build's none (unless windows.sh
+        # was given a certificate of its own).
+        unsigned = "other" if os.environ.get("TALVERN_SIGN_CERT") else "none"
+        for installer, mode, chosen, expected in [
+                (INSTALLER, "AllUsers", None, unsigned),
+                (SIGNED_INSTALLER, "CurrentUser", os.path.join(WORK, "chosen"), "verified")]:
+            folder = install(installer, mode, chosen)
+            found = {os.path.basename(f): signature(f) for f in
+                     [installer] + [os.path.join(folder, n) for n in ("talvern.exe", "uninstall.exe")]}
+            check(set(found.values()) == {expected},
+                  f"installer, program and uninstaller signed {expected!r} ({found})")
+        uninstall(folder, "CurrentUser")
     except (Failure, subprocess.TimeoutExpired) as error:
         failures.append(str(error))
         log(f"FAIL {error}")

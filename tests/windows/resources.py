@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """What Windows shows of the built files without running them: the program's
 icon in every size the shell asks for, its version information (Explorer's
-Properties) and its application manifest; the installer's icon.
+Properties) and its application manifest; the installer's icon and the rights
+its manifest asks for.
 
     resources.py PROGRAM.exe INSTALLER.exe VERSION
 
@@ -64,6 +65,14 @@ def main():
             ("long paths allowed", r"<longPathAware[^>]*>\s*true\s*<"),
             ("runs as the user who starts it", r"level=\"asInvoker\"")]:
         check(re.search(pattern, manifest) is not None, f"the manifest: {what}")
+
+    # Highest available: no prompt for rights a user does not have, so anyone
+    # can install for themselves; an administrator is asked, to install for all.
+    manifest = resource(installer, 24, "--raw").decode("utf-8", errors="replace")
+    level = re.search(r"requestedExecutionLevel\s+level=\"(\w+)\"", manifest)
+    level = level.group(1) if level else None
+    check(level == "highestAvailable",
+          f"the installer's manifest does not require administrator rights ({level})")
 
     print(f"{len(failures)} resource check(s) failed" if failures
           else "every resource check passed")

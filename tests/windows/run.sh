@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Checks the resources of the program and the installer, then runs the Windows
-# suites and the end-to-end test of the installer under Wine, in a Wine prefix
-# of their own that is removed afterwards. A failed resource check still lets
-# the rest run, and fails the whole at the end.
+# suites and the end-to-end test of the installers and the zip under Wine, in a
+# Wine prefix of their own that is removed afterwards. A failed resource check
+# still lets the rest run, and fails the whole at the end.
 #
-#   run.sh BUILD_DIR INSTALLER
+#   run.sh BUILD_DIR INSTALLER ZIP SIGNED_INSTALLER SIGNING_CERT
+#
+# SIGNED_INSTALLER is a build signed with the certificate SIGNING_CERT.
 set -euo pipefail
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 build=$(cd "$1" && pwd)
-installer=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+installer=$(absolute "$2") zip=$(absolute "$3") signed=$(absolute "$4") cert=$(absolute "$5")
 here=$(cd "$(dirname "$0")" && pwd)
 
 echo "-- what Windows shows of the program and the installer"
@@ -35,8 +38,8 @@ echo "-- the capture core's suites under Wine"
 # prefix is made: a failed run is run once more (ctest prints both).
 ctest --test-dir "$build" --output-on-failure --repeat until-pass:2
 
-echo "-- the installed program under Wine, end to end"
-if ! /usr/bin/python3 "$here/end_to_end.py" "$installer" "$work/e2e"; then
+echo "-- the installed and the portable program under Wine, end to end"
+if ! /usr/bin/python3 "$here/end_to_end.py" "$installer" "$zip" "$signed" "$cert" "$work/e2e"; then
     for log in "$work"/e2e/*.log; do
         [ -s "$log" ] && { echo "--- $(basename "$log")"; tail -n 20 "$log"; }
     done
