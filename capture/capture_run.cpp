@@ -67,7 +67,8 @@ CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& 
     , view_(view)
     , lineEndCheck_(alarms())
     , sync_(alarms())
-    , clock_(std::move(clock)) {}
+    , clock_(std::move(clock))
+    , lineErrors_(port, view, alarms()) {}
 
 template <typename Step> Outcome CaptureRun::ending(Step&& step) {
     try {
@@ -120,6 +121,7 @@ Outcome CaptureRun::start() {
         framer_.skipRecord();
     view_.setAbortEnabled(true);
     state_ = State::Capturing;
+    lineErrors_.start();
     port_.setReceiveHandler([this] { onReceived(); });
     return captureLoop();
 }
@@ -224,6 +226,7 @@ void CaptureRun::syncNow() {
 void CaptureRun::stopAlarms() {
     lineEndCheck_->cancel();
     sync_->cancel();
+    lineErrors_.stop();
 }
 
 void CaptureRun::checkForLineEnds() {
@@ -269,8 +272,10 @@ Outcome CaptureRun::abort() {
         return {};
     }
 
-    if (Outcome failure = ending([this] {
+    QString lost;
+    if (Outcome failure = ending([&] {
             takeTheRest();
+            lost = lineErrors_.finish();
             port_.setReceiveHandler({});
             file_.close();
             port_.setOutput(QByteArray());
@@ -278,7 +283,9 @@ Outcome CaptureRun::abort() {
         }))
         return failure;
     stopAlarms();
-    view_.setStatusText(QStringLiteral("Upload Abort"));
+    // Bytes the line lost stay told after the capture.
+    view_.setStatusText(lost.isEmpty() ? QStringLiteral("Upload Abort")
+                                       : QStringLiteral("Upload Abort — ") + lost);
     state_ = State::Aborted;
     return {};
 }
@@ -294,6 +301,7 @@ Outcome CaptureRun::exit() {
 
     if (Outcome failure = ending([this] {
             takeTheRest();
+            lostAtExit_ = lineErrors_.finish();
             state_ = State::Ended;
             port_.setReceiveHandler({});
             file_.close();
