@@ -68,7 +68,7 @@ CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& 
     , lineEndCheck_(alarms())
     , sync_(alarms())
     , clock_(std::move(clock))
-    , lineErrors_(port, view, alarms()) {}
+    , lineErrors_(port, view, alarms(), clock_) {}
 
 template <typename Step> Outcome CaptureRun::ending(Step&& step) {
     try {
@@ -177,6 +177,7 @@ void CaptureRun::takeTheRest() {
 }
 
 void CaptureRun::record(QByteArrayView chunk) {
+    lineErrors_.bytesArrived();
     const qint64 before = framer_.sinceLineEnd();
     const RecordFramer::Completed done = framer_.take(chunk);
 

@@ -10,8 +10,9 @@ namespace talvern {
 
 namespace {
 
-// How often the counts are looked at: a rise shows within a second.
-constexpr int kLookMs = 500;
+// The least time between two looks at the counts: a rise shows within a
+// second, and a busy line costs a few calls a second.
+constexpr int kLookGapMs = 250;
 
 // The members that count, for going through them all alike.
 constexpr quint64 LineErrors::*kCounts[] = {&LineErrors::framing, &LineErrors::parity,
@@ -31,17 +32,27 @@ QString counted(quint64 count, const char* one, const char* many) {
 
 } // namespace
 
-LineErrorNotice::LineErrorNotice(SerialPort& port, CaptureView& view, std::unique_ptr<Alarm> alarm)
+LineErrorNotice::LineErrorNotice(SerialPort& port, CaptureView& view, std::unique_ptr<Alarm> alarm,
+                                 Clock clock)
     : port_(port)
     , view_(view)
-    , alarm_(std::move(alarm)) {}
+    , alarm_(std::move(alarm))
+    , clock_(std::move(clock)) {}
 
 void LineErrorNotice::start() {
     last_ = port_.lineErrors();
     since_ = told_ = LineErrors{};
     watching_ = last_.counted;
-    if (watching_)
-        alarm_->set(kLookMs, [this] { look(); });
+    lastLook_ = clock_();
+}
+
+void LineErrorNotice::bytesArrived() {
+    if (!watching_ || alarm_->isSet())
+        return;
+    const qint64 since = clock_() - lastLook_;
+    if (since >= kLookGapMs)
+        return look();
+    alarm_->set(int(kLookGapMs - since), [this] { look(); });
 }
 
 QString LineErrorNotice::finish() {
@@ -58,7 +69,7 @@ void LineErrorNotice::stop() {
 }
 
 void LineErrorNotice::look() {
-    alarm_->set(kLookMs, [this] { look(); });
+    lastLook_ = clock_();
     const LineErrors now = port_.lineErrors();
     if (!now.counted)
         return; // the port went away: its failure comes with the next read

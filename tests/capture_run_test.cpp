@@ -476,6 +476,7 @@ TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
         " — check that the instrument sends 9600 baud, 8 data bits, no parity, 1 stop bit";
     const QString lost = "2 overruns: bytes were lost before the program could read them";
     struct Step {
+        qint64 at; // ms after Start
         LineErrors counts;
         QByteArray arriving;
         QString shown; // in the status box then
@@ -483,31 +484,37 @@ TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
     const struct {
         const char* what;
         LineErrors atStart;
-        std::vector<Step> steps; // half a second apart
-        QString atEnd;           // told at Abort and at Exit
+        std::vector<Step> steps;
+        QString atEnd; // told at Abort and at Exit
     } cases[] = {
         {"framing and parity errors, told again while they rise",
          counts(0),
-         {{counts(12, 3), "", errors + "12 framing, 3 parity" + check},
-          {counts(12, 3), "r\r", "r"},
-          {counts(13, 3), "", errors + "13 framing, 3 parity" + check}},
+         {{500, counts(12, 3), "x", errors + "12 framing, 3 parity" + check},
+          {1000, counts(12, 3), "\r", "x"},
+          {1500, counts(13, 3), "y", errors + "13 framing, 3 parity" + check}},
+         ""},
+        {"looked at a few times a second, and a rise is told within one",
+         counts(0),
+         {{100, counts(1), "x", ""}, {300, counts(1), "", errors + "1 framing" + check}},
          ""},
         {"overruns of the receiver and of the system's queue",
          counts(0),
-         {{counts(0, 0, 1, 1), "", lost}},
+         {{500, counts(0, 0, 1, 1), "x", lost}},
          lost},
-        {"counts from before Start", counts(5, 1, 2), {{counts(5, 1, 2), "", ""}}, ""},
+        {"counts from before Start", counts(5, 1, 2), {{500, counts(5, 1, 2), "x", ""}}, ""},
         {"a counter that went back is a new base",
          counts(4000000000),
-         {{counts(7), "", ""}, {counts(9), "", errors + "2 framing" + check}},
+         {{500, counts(7), "x", ""}, {1000, counts(9), "x", errors + "2 framing" + check}},
          ""},
         {"a break ends nothing",
          counts(0),
-         {{counts(0, 0, 0, 0, 1), "",
-           errors + "1 break — check the cable and that the "
-                    "instrument is on"}},
+         {{500, counts(0, 0, 0, 0, 1), "x",
+           errors + "1 break — check the cable and that the instrument is on"}},
          ""},
-        {"a port without counters", LineErrors{}, {{LineErrors{false, 9, 9, 9, 9, 9}, "", ""}}, ""},
+        {"a port without counters",
+         LineErrors{},
+         {{500, LineErrors{false, 9, 9, 9, 9, 9}, "x", ""}},
+         ""},
     };
     for (const auto& c : cases)
         for (const bool byExit : {false, true}) {
@@ -521,7 +528,7 @@ TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
             for (const Step& step : c.steps) {
                 view.script.push_back([&] {
                     port.errors = step.counts;
-                    time.advanceTo(time.now + 500);
+                    time.advanceTo(step.at);
                     port.waiting += step.arriving;
                 });
                 view.script.push_back(
