@@ -73,7 +73,8 @@ CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& 
     , lineEndCheck_(alarms())
     , sync_(alarms())
     , savingNotice_(alarms())
-    , clock_(std::move(clock)) {
+    , clock_(std::move(clock))
+    , lineErrors_(port, view, alarms(), clock_) {
     // A sync ends on the file's own thread; the capture hears of it on its
     // own, and a sync that failed ends the capture.
     file_.setSyncedHandler([this] { fromEventLoop([this] { file_.check(); }); });
@@ -143,6 +144,7 @@ Outcome CaptureRun::start() {
         framer_.skipRecord();
     view_.setAbortEnabled(true);
     state_ = State::Capturing;
+    lineErrors_.start();
     port_.setReceiveHandler([this] { onReceived(); });
     return captureLoop();
 }
@@ -195,6 +197,7 @@ void CaptureRun::takeTheRest() {
 }
 
 void CaptureRun::record(QByteArrayView chunk) {
+    lineErrors_.bytesArrived();
     const qint64 before = framer_.sinceLineEnd();
     const RecordFramer::Completed done = framer_.take(chunk);
 
@@ -275,6 +278,7 @@ void CaptureRun::stopAlarms() {
     lineEndCheck_->cancel();
     sync_->cancel();
     savingNotice_->cancel();
+    lineErrors_.stop();
 }
 
 void CaptureRun::setLineEndCheck(qint64 ms) {
@@ -321,8 +325,10 @@ Outcome CaptureRun::abort() {
         return {};
     }
 
-    if (Outcome failure = ending([this] {
+    QString lost;
+    if (Outcome failure = ending([&] {
             takeTheRest();
+            lost = lineErrors_.finish();
             port_.setReceiveHandler({});
             saveFile();
             port_.setOutput(QByteArray());
@@ -330,7 +336,9 @@ Outcome CaptureRun::abort() {
         }))
         return failure;
     stopAlarms();
-    view_.setStatusText(QStringLiteral("Upload Abort"));
+    // Bytes the line lost stay told after the capture.
+    view_.setStatusText(lost.isEmpty() ? QStringLiteral("Upload Abort")
+                                       : QStringLiteral("Upload Abort — ") + lost);
     state_ = State::Aborted;
     wakeLoop();
     return {};
@@ -349,6 +357,7 @@ Outcome CaptureRun::exit() {
 
     if (Outcome failure = ending([this] {
             takeTheRest();
+            lostAtExit_ = lineErrors_.finish();
             port_.setReceiveHandler({});
             saveFile();
             state_ = State::Ended;

@@ -3,6 +3,7 @@
 #include "alarm.h"
 #include "capture_file.h"
 #include "failure.h"
+#include "line_error_notice.h"
 #include "record_framer.h"
 #include "upload_settings.h"
 
@@ -53,6 +54,9 @@ public:
     [[nodiscard]] Outcome exit();
 
     State state() const { return state_; }
+    // What the line lost during the capture that Exit ended, worded for the
+    // user; empty when nothing was lost or Exit ended no capture.
+    const QString& lostBytes() const { return lostAtExit_; }
 
 private:
     // Runs `step`; any failure in it ends the capture (fail()) and is returned.
@@ -100,6 +104,8 @@ private:
     qint64 lastSync_ = -1;   // when the file was last synced; -1: not in this capture
     bool taking_ = false;    // reading the port now: a nested arrival waits for this read
     Outcome pendingFailure_; // a failure met outside the loop, for the loop or Exit to report
+    LineErrorNotice lineErrors_;
+    QString lostAtExit_;
 };
 
 } // namespace talvern

@@ -8,6 +8,18 @@
 
 namespace talvern {
 
+// The errors a port's receiver has counted, each kind on its own. The counts
+// only go up, but may hold errors from before the port opened, and may start
+// again from 0 (a counter that wraps, an adapter plugged in again).
+struct LineErrors {
+    bool counted = false;      // whether the port keeps such counts at all
+    quint64 framing = 0;       // a character's stop bit was missing: wrong speed or data bits
+    quint64 parity = 0;        // a character's parity bit was wrong
+    quint64 overrun = 0;       // the receiver's own buffer was full: bytes lost
+    quint64 bufferOverrun = 0; // the system's input queue was full: bytes lost
+    quint64 breaks = 0;        // the line was held low longer than a character
+};
+
 // The serial port as the capture uses it, one operation per property of the
 // port component. Every operation may throw CaptureError, naming the port.
 class SerialPort {
@@ -35,6 +47,9 @@ public:
     virtual bool openedMidStream() const { return false; }
     // Takes the waiting bytes, unchanged, one byte per character.
     virtual QByteArray input() = 0;
+    // What the port's receiver has counted so far; a port without counters
+    // (a pseudo-terminal, say) keeps the default. Never fails.
+    virtual LineErrors lineErrors() { return {}; }
     // Queues bytes for sending.
     virtual void setOutput(const QByteArray& bytes) = 0;
 

@@ -9,12 +9,23 @@ void QtDesktop::beep() {
     QApplication::beep();
 }
 
-void QtDesktop::showFailure(QWidget* parent, const QString& message) {
+namespace {
+
+void showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& message) {
     // Plain text always: a file name such as "<b>x</b>" must show as typed.
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("TALVERN"), message, QMessageBox::Ok,
-                    parent);
+    QMessageBox box(icon, QStringLiteral("TALVERN"), message, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+} // namespace
+
+void QtDesktop::showFailure(QWidget* parent, const QString& message) {
+    showMessage(parent, QMessageBox::Critical, message);
+}
+
+void QtDesktop::showNotice(QWidget* parent, const QString& message) {
+    showMessage(parent, QMessageBox::Warning, message);
 }
 
 void QtDesktop::quit(int status) {

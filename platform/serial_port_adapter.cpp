@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QSerialPort>
 
+#include <linux/serial.h>
+
 #include <cerrno>
 #include <optional>
 #include <poll.h>
@@ -265,6 +267,25 @@ QByteArray SerialPortAdapter::input() {
     if (system_->port.bytesAvailable() == 0)
         throwPendingError();
     return inputLen_ == 0 ? system_->port.readAll() : system_->port.read(inputLen_);
+}
+
+LineErrors SerialPortAdapter::lineErrors() {
+    // The kernel's counts for the port since its driver took it; a device
+    // without them (a pseudo-terminal, some adapters) refuses the call. The
+    // kernel keeps them as int: past 2^31 they read as a large number, and at
+    // 2^32 they go back, which the capture takes as a new base.
+    serial_icounter_struct counts{};
+    if (!system_->port.isOpen() || ::ioctl(int(system_->port.handle()), TIOCGICOUNT, &counts) != 0)
+        return {};
+    const auto count = [](int value) {
+        return quint64(quint32(value));
+    };
+    return {true,
+            count(counts.frame),
+            count(counts.parity),
+            count(counts.overrun),
+            count(counts.buf_overrun),
+            count(counts.brk)};
 }
 
 void SerialPortAdapter::setReceiveHandler(std::function<void()> handler) {

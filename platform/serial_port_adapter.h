@@ -33,6 +33,7 @@ public:
     void collectReceived() override;
     bool openedMidStream() const override { return midStream_; }
     QByteArray input() override;
+    LineErrors lineErrors() override;
     void setOutput(const QByteArray& bytes) override;
     void setReceiveHandler(std::function<void()> handler) override;
 

@@ -82,6 +82,7 @@ public:
             throw std::bad_alloc();
         return std::exchange(waiting, QByteArray());
     }
+    talvern::LineErrors lineErrors() override { return errors; }
     void setOutput(const QByteArray& bytes) override {
         EXPECT_TRUE(bytes.isEmpty());
         log_.push_back("Output");
@@ -94,6 +95,7 @@ public:
     bool midStream = false;   // the line was sending as the port opened
     int polls = 0;
     QByteArray waiting;
+    talvern::LineErrors errors; // what the receiver has counted so far
     std::optional<QString> readError;
     std::function<void()> beforeOpen;
 
@@ -654,6 +656,89 @@ TEST_F(CaptureRunTest, ReadingsWithoutCrToldOfAreKeptAtTheEndAndACutRecordIsNot)
         EXPECT_FALSE(run.start());
         EXPECT_EQ(fileContents(), c.saved);
     }
+}
+
+TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
+    using talvern::LineErrors;
+    const auto counts = [](quint64 framing, quint64 parity = 0, quint64 overrun = 0,
+                           quint64 bufferOverrun = 0, quint64 breaks = 0) {
+        return LineErrors{true, framing, parity, overrun, bufferOverrun, breaks};
+    };
+    const QString errors = "Line errors since Start: ";
+    const QString check =
+        " — check that the instrument sends 9600 baud, 8 data bits, no parity, 1 stop bit";
+    const QString lost = "2 overruns: bytes were lost before the program could read them";
+    struct Step {
+        qint64 at; // ms after Start
+        LineErrors counts;
+        QByteArray arriving;
+        QString shown; // in the status box then
+    };
+    const struct {
+        const char* what;
+        LineErrors atStart;
+        std::vector<Step> steps;
+        QString atEnd; // told at Abort and at Exit
+    } cases[] = {
+        {"framing and parity errors, told again while they rise",
+         counts(0),
+         {{500, counts(12, 3), "x", errors + "12 framing, 3 parity" + check},
+          {1000, counts(12, 3), "\r", "x"},
+          {1500, counts(13, 3), "y", errors + "13 framing, 3 parity" + check}},
+         ""},
+        {"looked at a few times a second, and a rise is told within one",
+         counts(0),
+         {{100, counts(1), "x", ""}, {300, counts(1), "", errors + "1 framing" + check}},
+         ""},
+        {"overruns of the receiver and of the system's queue",
+         counts(0),
+         {{500, counts(0, 0, 1, 1), "x", lost}},
+         lost},
+        {"counts from before Start", counts(5, 1, 2), {{500, counts(5, 1, 2), "x", ""}}, ""},
+        {"a counter that went back is a new base",
+         counts(4000000000),
+         {{500, counts(7), "x", ""}, {1000, counts(9), "x", errors + "2 framing" + check}},
+         ""},
+        {"a break ends nothing",
+         counts(0),
+         {{500, counts(0, 0, 0, 0, 1), "x",
+           errors + "1 break — check the cable and that the instrument is on"}},
+         ""},
+        {"a port without counters",
+         LineErrors{},
+         {{500, LineErrors{false, 9, 9, 9, 9, 9}, "x", ""}},
+         ""},
+    };
+    for (const auto& c : cases)
+        for (const bool byExit : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (byExit ? ", Exit" : ", Abort"));
+            HandClock time;
+            FakePort port(log);
+            SystemCaptureFile file(kInPlace);
+            CaptureRun run(settings, port, file, view, time.alarms(), time.clock());
+            port.errors = c.atStart;
+            view.script.clear();
+            for (const Step& step : c.steps) {
+                view.script.push_back([&] {
+                    port.errors = step.counts;
+                    time.advanceTo(step.at);
+                    port.waiting += step.arriving;
+                });
+                view.script.push_back(
+                    [&] { EXPECT_EQ(view.status.toStdString(), step.shown.toStdString()); });
+            }
+            view.script.push_back([&] { EXPECT_FALSE(byExit ? run.exit() : run.abort()); });
+            view.onRunaway = [&] {
+                (void)run.exit();
+            };
+            EXPECT_FALSE(run.start());
+            if (byExit)
+                EXPECT_EQ(run.lostBytes().toStdString(), c.atEnd.toStdString());
+            else
+                EXPECT_EQ(
+                    view.status.toStdString(),
+                    ("Upload Abort" + (c.atEnd.isEmpty() ? "" : " — " + c.atEnd)).toStdString());
+        }
 }
 
 TEST_F(CaptureRunTest, WriteFailureEndsTheCaptureWithTheSystemsReason) {

@@ -48,9 +48,11 @@ public:
         if (whileOpen)
             whileOpen();
     }
+    void showNotice(QWidget*, const QString& message) override { notices.append(message); }
     void quit(int status) override { quits.append(status); }
     int beeps = 0;
     QStringList failures;
+    QStringList notices;
     QList<int> quits;
     std::function<void()> whileOpen; // runs as if inside the open message box
 };
@@ -296,6 +298,7 @@ TEST_F(Form1BehaviourTest, ExitDuringACaptureEndsTheProgramWithStatusZero) {
     QTest::mouseClick(form().Command1, Qt::LeftButton);
     EXPECT_EQ(desktop->quits, QList<int>{0});
     EXPECT_TRUE(desktop->failures.isEmpty());
+    EXPECT_TRUE(desktop->notices.isEmpty()) << "the line lost nothing";
     EXPECT_FALSE(form().isVisible());
     EXPECT_FALSE(form().Comm1->portOpen());
     EXPECT_EQ(program->capture.state(), talvern::CaptureRun::State::Ended);

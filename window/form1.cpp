@@ -322,6 +322,15 @@ void Form1::endProgram(const Outcome& outcome, int status) {
         failurePath(*outcome);
         return;
     }
+    // Bytes the line lost are said before the window goes: the status box,
+    // where the capture told of them, goes with it. Not when the system ends
+    // the program (a logout), where nobody may be there to answer.
+    if (status == 0 && capture_ && !capture_->lostBytes().isEmpty())
+        desktop_->showNotice(
+            this, capture_->lostBytes() +
+                      QStringLiteral(".\n\nThe capture file holds the records as they "
+                                     "arrived: where bytes were lost, a record may be short, "
+                                     "or two records may be joined."));
     hide();
     desktop_->quit(status);
 }

@@ -1,5 +1,6 @@
 #include "serial_port_adapter.h"
 
+#include "comm_setup.h"
 #include "failure.h"
 #include "system_error.h"
 
@@ -16,11 +17,20 @@ namespace talvern {
 
 namespace {
 
-// Bytes the system has received for the port and nobody has read.
-DWORD receivedCount(HANDLE handle) {
-    DWORD errors = 0;
+// Bytes the system has received for the port and nobody has read. The call
+// also clears the port's error flags: each kind raised since the call before is
+// counted into `errors` (once, however often it happened meanwhile).
+DWORD receivedCount(HANDLE handle, LineErrors& errors) {
+    DWORD flags = 0;
     COMSTAT status{};
-    return ::ClearCommError(handle, &errors, &status) ? status.cbInQue : 0;
+    if (!::ClearCommError(handle, &flags, &status))
+        return 0;
+    errors.framing += (flags & CE_FRAME) != 0;
+    errors.parity += (flags & CE_RXPARITY) != 0;
+    errors.overrun += (flags & CE_OVERRUN) != 0;
+    errors.bufferOverrun += (flags & CE_RXOVER) != 0;
+    errors.breaks += (flags & CE_BREAK) != 0;
+    return status.cbInQue;
 }
 
 } // namespace
@@ -105,6 +115,8 @@ public:
     }
 
     QByteArray received;
+    // The error flags of every look at the port since it opened.
+    LineErrors errors{.counted = true};
     // Why reading stopped, once; reported at the next poll.
     std::optional<QString> error;
 
@@ -122,7 +134,7 @@ public:
     }
 
 private:
-    DWORD queued() const { return receivedCount(handle_); }
+    DWORD queued() { return receivedCount(handle_, errors); }
 
     // Waits a moment for a read of bytes already there; gives it up after that.
     bool finish(OVERLAPPED& read, DWORD& count) {
@@ -215,65 +227,6 @@ private:
     std::function<void()> announce_;
 };
 
-namespace {
-
-BYTE dcbParity(LineSettings::Parity parity) {
-    switch (parity) {
-    case LineSettings::Parity::Even:
-        return EVENPARITY;
-    case LineSettings::Parity::Odd:
-        return ODDPARITY;
-    case LineSettings::Parity::Mark:
-        return MARKPARITY;
-    case LineSettings::Parity::Space:
-        return SPACEPARITY;
-    case LineSettings::Parity::None:
-        break;
-    }
-    return NOPARITY;
-}
-
-BYTE dcbStopBits(LineSettings::StopBits stopBits) {
-    switch (stopBits) {
-    case LineSettings::StopBits::OneAndHalf:
-        return ONE5STOPBITS;
-    case LineSettings::StopBits::Two:
-        return TWOSTOPBITS;
-    case LineSettings::StopBits::One:
-        break;
-    }
-    return ONESTOPBIT;
-}
-
-// The line as the settings say, with no flow control and every byte passed on
-// as it came (binary, no parity replacement, NULs kept). 0 or the system's error.
-DWORD applyLine(HANDLE handle, const LineSettings& line) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handle, &dcb))
-        return ::GetLastError();
-    dcb.BaudRate = DWORD(line.baudRate);
-    dcb.ByteSize = BYTE(line.dataBits);
-    dcb.Parity = dcbParity(line.parity);
-    dcb.StopBits = dcbStopBits(line.stopBits);
-    dcb.fBinary = TRUE;
-    dcb.fParity = line.parity != LineSettings::Parity::None;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fAbortOnError = FALSE;
-    return ::SetCommState(handle, &dcb) ? 0 : ::GetLastError();
-}
-
-} // namespace
-
 // Windows lists every port to every user: no port is hidden, so `closedPorts`
 // has nothing to add.
 SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
@@ -353,7 +306,7 @@ void SerialPortAdapter::setPortOpen(bool open) {
     if (!port->eventsCreated())
         fail(QStringLiteral("cannot open: %1").arg(systemErrorText(::GetLastError())));
 
-    if (const DWORD error = applyLine(handle, line_))
+    if (const DWORD error = setUpPort(handle, line_))
         fail(QStringLiteral("cannot set the line: %1").arg(systemErrorText(error)));
     if (const DWORD error = System::setTimeouts(handle))
         fail(QStringLiteral("cannot set the timeouts: %1").arg(systemErrorText(error)));
@@ -364,7 +317,7 @@ void SerialPortAdapter::setPortOpen(bool open) {
     if (!::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR))
         fail(QStringLiteral("cannot clear the input: %1").arg(systemErrorText(::GetLastError())));
     ::Sleep(kQuietLineMs);
-    midStream_ = receivedCount(handle) > 0;
+    midStream_ = receivedCount(handle, port->errors) > 0;
     if (const DWORD error = port->startReading([this] {
             if (onReceive_)
                 onReceive_();
@@ -418,6 +371,14 @@ QByteArray SerialPortAdapter::input() {
     const QByteArray head = system_->received.left(inputLen_);
     system_->received.remove(0, inputLen_);
     return head;
+}
+
+LineErrors SerialPortAdapter::lineErrors() {
+    // The flags raised since the last read, and what the reads counted.
+    if (!system_)
+        return {};
+    receivedCount(system_->handle(), system_->errors);
+    return system_->errors;
 }
 
 void SerialPortAdapter::setOutput(const QByteArray& bytes) {

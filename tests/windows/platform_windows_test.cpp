@@ -1,3 +1,4 @@
+#include "comm_setup.h"
 #include "serial_port_adapter.h"
 #include "support/error_of.h"
 #include "system_error.h"
@@ -10,6 +11,7 @@
 #include <QDeadlineTimer>
 
 #include <csignal>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -45,7 +47,54 @@ void handleEvents() {
     }
 }
 
+// Stand-ins for the port's set-up calls: they log what they are asked and
+// answer as the test says (0: yes; else no, with that error).
+std::vector<std::string> setUpCalls;
+DWORD queueRefusal = 0;
+DWORD lineRefusal = 0;
+
+BOOL answer(DWORD refusal) {
+    ::SetLastError(refusal);
+    return refusal == 0;
+}
+BOOL WINAPI setupComm(HANDLE, DWORD input, DWORD) {
+    setUpCalls.push_back("SetupComm " + std::to_string(input));
+    return answer(queueRefusal);
+}
+BOOL WINAPI getCommState(HANDLE, LPDCB) {
+    setUpCalls.push_back("GetCommState");
+    return TRUE;
+}
+BOOL WINAPI setCommState(HANDLE, LPDCB dcb) {
+    setUpCalls.push_back("SetCommState " + std::to_string(dcb->BaudRate));
+    return answer(lineRefusal);
+}
+
 } // namespace
+
+TEST(SerialPortWindows, AsksForADeepInputQueueBeforeTheLineAndTakesARefusal) {
+    const struct {
+        const char* what;
+        DWORD queueRefusal;
+        DWORD lineRefusal;
+        DWORD expected;
+    } cases[] = {
+        {"the driver gives the queue", 0, 0, 0},
+        {"the driver keeps its own queue: no failure", ERROR_INVALID_PARAMETER, 0, 0},
+        {"the line cannot be set: its error", 0, ERROR_GEN_FAILURE, ERROR_GEN_FAILURE},
+    };
+    const talvern::CommSetupCalls calls{setupComm, getCommState, setCommState};
+    for (const auto& c : cases) {
+        setUpCalls.clear();
+        queueRefusal = c.queueRefusal;
+        lineRefusal = c.lineRefusal;
+        const talvern::LineSettings line{};
+        EXPECT_EQ(talvern::setUpPort(nullptr, line, calls), c.expected) << c.what;
+        EXPECT_EQ(setUpCalls, (std::vector<std::string>{"SetupComm 65536", "GetCommState",
+                                                        "SetCommState 9600"}))
+            << c.what;
+    }
+}
 
 TEST(SessionEnd, EndsTheProgramOnceAsATerminationSignal) {
     const struct {
