@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <utility>
 
@@ -13,6 +15,20 @@ namespace {
 
 HANDLE handleOf(qintptr handle) {
     return reinterpret_cast<HANDLE>(handle);
+}
+
+// The device that Windows opens for `name` instead of a file, or an empty
+// string: a path into the device space (\\.\COM2), or a last part whose
+// stem is a device's name in any folder, with any extension ("nul.txt",
+// "com2.log", "con"), trailing spaces dropped as Windows drops them.
+QString deviceNamedBy(const QString& name) {
+    if (name.startsWith(QLatin1String("\\\\.\\")) || name.startsWith(QLatin1String("//./")))
+        return name;
+    QString stem = name.mid(name.lastIndexOf(QRegularExpression(QStringLiteral("[\\\\/:]"))) + 1);
+    stem = stem.left(stem.indexOf(QLatin1Char('.'))).trimmed().toUpper();
+    static const QRegularExpression devices(
+        QStringLiteral("^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|(COM|LPT)[1-9\u00b9\u00b2\u00b3])$"));
+    return devices.match(stem).hasMatch() ? stem : QString();
 }
 
 } // namespace
@@ -40,6 +56,13 @@ void SystemCaptureFile::open(const QString& name) {
     if (name.contains(QChar(0)))
         fail("Cannot create", QStringLiteral("the name contains a NUL character"));
 
+    // A device is never opened as a capture file: opening one may already
+    // change the line it drives.
+    if (const QString device = deviceNamedBy(name); !device.isEmpty())
+        fail("Cannot create",
+             QStringLiteral("Windows takes \"%1\" for a device, not a file; choose another name")
+                 .arg(device));
+
     // Created, or opened as it is, only when nobody else writes to it: one
     // capture per file. Others may read it meanwhile, but neither write to it
     // nor rename or delete it. It is emptied once the port is open (empty()).
@@ -48,9 +71,13 @@ void SystemCaptureFile::open(const QString& name) {
                       FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         failWithErrno("Cannot create", int(::GetLastError()));
-    regular_ = ::GetFileType(file) == FILE_TYPE_DISK;
+    OwnedHandle opened(reinterpret_cast<qintptr>(file));
+    // Whatever else the name turned out to be, only a file on disk keeps records.
+    if (::GetFileType(file) != FILE_TYPE_DISK)
+        fail("Cannot create", QStringLiteral("it is a device or a pipe, not a file on disk"));
+    regular_ = true;
     nameLost_ = false;
-    handle_ = OwnedHandle(reinterpret_cast<qintptr>(file));
+    handle_ = std::move(opened);
 }
 
 void SystemCaptureFile::empty() {

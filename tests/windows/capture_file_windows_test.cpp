@@ -81,3 +81,33 @@ TEST_F(CaptureFileWindowsTest, FailuresNameTheFileAndTheSystemsReason) {
         << message.toStdString();
     EXPECT_FALSE(file.isOpen());
 }
+
+TEST_F(CaptureFileWindowsTest, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
+    // Windows takes these names for its devices in any folder, with or without
+    // an extension: a capture into "com2.log" would send every record out of
+    // COM2, one into "nul.txt" would keep nothing. Names that only look alike
+    // are files.
+    const struct {
+        QString name;
+        bool device;
+    } cases[] = {
+        {dir.filePath("nul.txt"), true},      {dir.filePath("COM2.log"), true},
+        {dir.filePath("aux"), true},          {dir.filePath("prn.csv"), true},
+        {dir.filePath("Lpt1.txt"), true},     {dir.filePath("con"), true},
+        {dir.filePath("nul .txt"), true},     {"\\\\.\\COM2", true},
+        {dir.filePath("com10.txt"), false},   {dir.filePath("nullable.txt"), false},
+        {dir.filePath("console.txt"), false}, {dir.filePath("com.txt"), false},
+    };
+    for (const auto& c : cases) {
+        SystemCaptureFile file;
+        const QString message = errorOf([&] { file.open(c.name); });
+        if (!c.device) {
+            EXPECT_EQ(message, "<no error>") << c.name.toStdString();
+            file.close();
+            continue;
+        }
+        EXPECT_TRUE(message.contains(c.name) && message.contains("device"))
+            << c.name.toStdString() << ": " << message.toStdString();
+        EXPECT_FALSE(file.isOpen());
+    }
+}
