@@ -151,12 +151,15 @@ private:
             OVERLAPPED drain{};
             drain.hEvent = drainEvent_; // not the one that wakes the event loop
             DWORD count = 0;
-            if ((!::ReadFile(handle_, buffer_, std::min<DWORD>(waiting, sizeof buffer_), nullptr,
-                             &drain) &&
-                 ::GetLastError() != ERROR_IO_PENDING) ||
-                !finish(drain, count) || count == 0)
+            if (!::ReadFile(handle_, buffer_, std::min<DWORD>(waiting, sizeof buffer_), nullptr,
+                            &drain) &&
+                ::GetLastError() != ERROR_IO_PENDING)
                 break;
+            // A read given up may still have taken bytes: they are kept.
+            const bool finished = finish(drain, count);
             received.append(buffer_, qsizetype(count));
+            if (!finished || count == 0)
+                break;
         }
     }
 
