@@ -112,7 +112,9 @@ private:
     UploadSettings& settings_;
     // The status box is repainted at most once per repaint bound, and not at all
     // while the window is hidden or minimised; the newest text waits here meanwhile.
-    static constexpr int kStatusRepaintMs = 15;
+    // 20 changes a second: nobody reads 96 records a second, and each change is
+    // a text layout and a repaint on the thread that reads the port.
+    static constexpr int kStatusRepaintMs = 50;
     std::optional<QString> pendingStatus_;
     QElapsedTimer statusShown_; // since the box last changed
     QTimer statusRepaint_;      // runs from the first text not shown until it shows
