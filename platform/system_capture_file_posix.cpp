@@ -65,7 +65,6 @@ void SystemCaptureFile::open(const QString& name) {
         failWithErrno("Cannot create", errno);
     regular_ = S_ISREG(info.st_mode);
     nameLost_ = false;
-    unsynced_ = false;
     handle_ = std::move(file);
 }
 

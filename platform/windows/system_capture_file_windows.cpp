@@ -31,31 +31,6 @@ QString deviceNamedBy(const QString& name) {
     return devices.match(stem).hasMatch() ? stem : QString();
 }
 
-// Cuts the file to `size` bytes; false, with the system's error, if it cannot.
-bool cutTo(HANDLE file, LARGE_INTEGER size) {
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile = size;
-    return ::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
-}
-
-// Appends `bytes` at the file's end and waits until the system has them (its
-// cache, not the drive): 0 and the count taken, or the system's error.
-DWORD appendBytes(HANDLE file, const char* bytes, DWORD size, DWORD& taken) {
-    OVERLAPPED atEnd{};
-    atEnd.Offset = atEnd.OffsetHigh = MAXDWORD;
-    atEnd.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!atEnd.hEvent)
-        return ::GetLastError();
-    DWORD error = 0;
-    if (!::WriteFile(file, bytes, size, nullptr, &atEnd) &&
-        (error = ::GetLastError()) == ERROR_IO_PENDING)
-        error = 0;
-    if (error == 0 && !::GetOverlappedResult(file, &atEnd, &taken, TRUE))
-        error = ::GetLastError();
-    ::CloseHandle(atEnd.hEvent);
-    return error;
-}
-
 } // namespace
 
 // On Windows the file is written through the Win32 API: bytes pass unchanged
@@ -91,11 +66,9 @@ void SystemCaptureFile::open(const QString& name) {
     // Created, or opened as it is, only when nobody else writes to it: one
     // capture per file. Others may read it meanwhile, but neither write to it
     // nor rename or delete it. It is emptied once the port is open (empty()).
-    // Opened for overlapped writes: the system then never holds a write while
-    // the worker flushes the same file, as it does for a plain handle.
-    const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(name.utf16()), GENERIC_WRITE,
-                                      FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE file =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(name.utf16()), GENERIC_WRITE,
+                      FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         failWithErrno("Cannot create", int(::GetLastError()));
     OwnedHandle opened(reinterpret_cast<qintptr>(file));
@@ -104,14 +77,15 @@ void SystemCaptureFile::open(const QString& name) {
         fail("Cannot create", QStringLiteral("it is a device or a pipe, not a file on disk"));
     regular_ = true;
     nameLost_ = false;
-    unsynced_ = false;
     handle_ = std::move(opened);
 }
 
 void SystemCaptureFile::empty() {
     if (!handle_)
         fail("Cannot empty", QStringLiteral("it is not open"));
-    if (regular_ && !cutTo(handleOf(handle_.get()), LARGE_INTEGER{}))
+    const HANDLE file = handleOf(handle_.get());
+    if (regular_ &&
+        (!::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
         failWithErrno("Cannot empty", int(::GetLastError()));
 }
 
@@ -129,9 +103,10 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     while (left > 0) {
         const DWORD chunk = DWORD(std::min<qsizetype>(left, 1 << 30));
         DWORD written = 0;
-        const DWORD error = appendBytes(file, p, chunk, written);
-        if (error != 0 || written == 0) {
+        const bool wrote = ::WriteFile(file, p, chunk, &written, nullptr);
+        if (!wrote || written == 0) {
             // A write that succeeds but takes nothing leaves no error of its own.
+            const DWORD error = wrote ? DWORD(ERROR_SUCCESS) : ::GetLastError();
             const QString reason = error == ERROR_SUCCESS
                                        ? QStringLiteral("the system took none of the bytes")
                                        : systemErrorText(error);
@@ -140,7 +115,8 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
             LARGE_INTEGER now{};
             const bool grew = sized && (p != bytes.data() || !::GetFileSizeEx(file, &now) ||
                                         now.QuadPart > whole.QuadPart);
-            if (grew && !cutTo(file, whole))
+            if (grew &&
+                (!::SetFilePointerEx(file, whole, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
                 fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
                                             .arg(reason, systemErrorText(::GetLastError())));
             fail("Cannot write to", reason);
