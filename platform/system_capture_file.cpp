@@ -5,7 +5,15 @@
 namespace talvern {
 
 SystemCaptureFile::SystemCaptureFile(DiskWorker::Runs syncs)
-    : disk_([this] { flushToDisk(); }, syncs) {}
+    : disk_([this](QByteArrayView bytes) { writeNow(bytes); }, [this] { flushToDisk(); }, syncs) {}
+
+void SystemCaptureFile::write(QByteArrayView bytes) {
+    if (!handle_)
+        fail("Cannot write to", QStringLiteral("it is not open"));
+    // Straight to the system, unless the worker is at the drive: then after it.
+    unsynced_ = true;
+    disk_.write(bytes);
+}
 
 void SystemCaptureFile::sync() {
     // Only a file on disk has anything to hand to the drive, and only what

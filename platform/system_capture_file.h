@@ -37,6 +37,9 @@ private:
     // 0 once the file takes bytes again; EAGAIN when it took none for a while;
     // else the system's error.
     int waitUntilWritable() const;
+    // Hands all of `bytes` to the system, or throws; a failure leaves the file
+    // ending in a whole line.
+    void writeNow(QByteArrayView bytes);
     // Hands the file's data to the drive and waits until it is there (on the
     // worker); throws if the drive fails.
     void flushToDisk() const;

@@ -65,6 +65,7 @@ void SystemCaptureFile::open(const QString& name) {
         failWithErrno("Cannot create", errno);
     regular_ = S_ISREG(info.st_mode);
     nameLost_ = false;
+    unsynced_ = false;
     handle_ = std::move(file);
 }
 
@@ -107,11 +108,10 @@ int SystemCaptureFile::waitUntilWritable() const {
     return EAGAIN;
 }
 
-void SystemCaptureFile::write(QByteArrayView bytes) {
+void SystemCaptureFile::writeNow(QByteArrayView bytes) {
     if (!handle_)
         fail("Cannot write to", QStringLiteral("it is not open"));
     const qint64 whole = checkStillNamed("Cannot write to");
-    unsynced_ = true;
 
     // write() may take less than asked (a signal, a nearly full disk, a full
     // pipe): go on until every byte is taken or the system says why not.

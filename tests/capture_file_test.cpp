@@ -1,3 +1,4 @@
+#include "disk_worker.h"
 #include "failure.h"
 #include "support/error_of.h"
 #include "support/file_contents.h"
@@ -9,6 +10,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
 
 #ifndef _WIN32
 #include <atomic>
@@ -149,4 +153,66 @@ TEST_F(CaptureFileTest, WriteAfterCloseFailsAndCloseTwiceIsHarmless) {
     EXPECT_EQ(errorOf([&] { file.close(); }), "<no error>");
     EXPECT_NE(errorOf([&] { file.write("late\r\n"); }), "<no error>");
     EXPECT_EQ(contents(path("out.txt")), "");
+}
+
+TEST(DiskWorker, WritesWaitInOrderBehindAFlushAndNothingRunsAfterAFailure) {
+    // A drive that ends a flush only when the test lets it, failing if told.
+    std::mutex mutex;
+    std::condition_variable answered;
+    int answers = 0;
+    bool failing = false;
+    QByteArray written;
+    int flushes = 0;
+    talvern::DiskWorker worker([&](QByteArrayView bytes) { written += bytes.toByteArray(); },
+                               [&] {
+                                   std::unique_lock lock(mutex);
+                                   const int flush = flushes++;
+                                   answered.notify_all();
+                                   answered.wait(lock, [&] { return answers > flush; });
+                                   if (failing)
+                                       throw CaptureError("Input/output error");
+                               });
+    const auto answer = [&](bool fail) {
+        {
+            const std::lock_guard lock(mutex);
+            ++answers;
+            failing = fail;
+        }
+        answered.notify_all();
+    };
+    const auto whenFlushing = [&](int count) {
+        std::unique_lock lock(mutex);
+        answered.wait(lock, [&] { return flushes == count; });
+    };
+
+    worker.write("a\r\n"); // idle: written at once
+    EXPECT_EQ(written, "a\r\n");
+    worker.request();
+    whenFlushing(1);
+    // While the drive takes its time, writes return at once and wait.
+    worker.write("b\r\n");
+    worker.write("c\r\n");
+    worker.request();
+    EXPECT_TRUE(worker.busy());
+    answer(false);
+    answer(false);
+    worker.waitUntilIdle();
+    EXPECT_EQ(written, "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(flushes, 2);
+    EXPECT_FALSE(worker.takeFailure());
+
+    // A flush that fails: what was asked after it is not done, and the
+    // failure is told once.
+    worker.request();
+    whenFlushing(3);
+    worker.write("d\r\n");
+    worker.request();
+    answer(true);
+    worker.waitUntilIdle();
+    EXPECT_EQ(flushes, 3);
+    EXPECT_EQ(written, "a\r\nb\r\nc\r\n");
+    const std::optional<CaptureError> failure = worker.takeFailure();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->message(), "Input/output error");
+    EXPECT_FALSE(worker.takeFailure());
 }

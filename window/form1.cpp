@@ -243,7 +243,10 @@ void Form1::Text2_Change() {
 
 void Form1::Command4_Click() {
     // Browse: however the dialog closed, the box takes its name (a cancel keeps
-    // the one chosen before). The dialog opens on the newest record.
+    // the one chosen before). The dialog opens on the newest record. Not while
+    // the file is being saved: the program may end as soon as it is.
+    if (saving())
+        return;
     showPendingStatus();
     FileNameIO->ShowSave();
     Text2->setText(FileNameIO->FileName());

@@ -77,6 +77,7 @@ void SystemCaptureFile::open(const QString& name) {
         fail("Cannot create", QStringLiteral("it is a device or a pipe, not a file on disk"));
     regular_ = true;
     nameLost_ = false;
+    unsynced_ = false;
     handle_ = std::move(opened);
 }
 
@@ -89,14 +90,13 @@ void SystemCaptureFile::empty() {
         failWithErrno("Cannot empty", int(::GetLastError()));
 }
 
-void SystemCaptureFile::write(QByteArrayView bytes) {
+void SystemCaptureFile::writeNow(QByteArrayView bytes) {
     if (!handle_)
         fail("Cannot write to", QStringLiteral("it is not open"));
     const HANDLE file = handleOf(handle_.get());
     // The size in whole lines: what a failed write is cut back to.
     LARGE_INTEGER whole{};
     const bool sized = regular_ && ::GetFileSizeEx(file, &whole);
-    unsynced_ = true;
 
     const char* p = bytes.data();
     qsizetype left = bytes.size();
