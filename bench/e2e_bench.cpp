@@ -12,11 +12,17 @@
 //     file (Start pressed at once), the program and PuTTY on the same display;
 //   flood: throughput for records of 1 to 4096 bytes, and peak memory;
 //   latency: from a CR at the line to its line in the file;
+//   floodsync: floods (of hundreds of megabytes) into the program syncing
+//     its file, beside the same program without syncs;
+//   slowdrive: the longest the port goes unread and the longest the window
+//     takes to answer, on a drive whose flush takes 3 s (FUSE, slow_drive.py)
+//     and on the local drive while another program writes 1.5 GB to it, the
+//     program syncing beside the same program without syncs;
 //   sync: how often the program syncs its file to disk at steady feeds, and
 //     its CPU cost at 960 bytes/s beside the same program without the sync.
 //
 //   bench_e2e [runs] [seconds-per-steady-run] [megabytes-per-flood]
-//             [steady|startup|flood|latency|sync]
+//             [steady|startup|flood|floodsync|latency|slowdrive|sync]
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -32,12 +38,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <random>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -249,7 +257,21 @@ struct Contender {
     // program ends each record with CR LF, the others copy the bytes as they
     // came.
     QByteArray expected(const QByteArray& stream) const {
-        return kind == Program ? QByteArray(stream).replace('\r', "\r\n") : stream;
+        if (kind != Program)
+            return stream;
+        // Line by line: QByteArray::replace() moves the rest of the bytes for
+        // every few thousand CRs, which takes minutes for a 200 MB flood.
+        QByteArray lines;
+        lines.reserve(stream.size() + stream.count('\r'));
+        for (qsizetype at = 0; at < stream.size();) {
+            const qsizetype cr = stream.indexOf('\r', at);
+            const qsizetype end = cr < 0 ? stream.size() : cr + 1;
+            lines.append(stream.constData() + at, end - at);
+            if (cr >= 0)
+                lines.append('\n');
+            at = end;
+        }
+        return lines;
     }
     // Bytes of the line's data in the file so far: PuTTY's log starts with a
     // header line of its own (and is created only with the first data).
@@ -539,22 +561,24 @@ void startupRows(const QString& folder, int runs) {
 
 // Input bytes per second, in MB/s, of a contender taking `stream` as fast as its
 // line does, checked byte for byte (NaN if not); `peak` gets its peak memory.
-double flood(const QString& folder, Kind kind, const QByteArray& stream, double* peak) {
-    Contender contender(kind, freshFile(folder, "flood"));
+// `noSync`: the program never syncs its file while capturing.
+double flood(const QString& folder, Kind kind, const QByteArray& stream, double* peak,
+             bool noSync = false) {
+    Contender contender(kind, freshFile(folder, "flood"), true, QString(), noSync);
     if (!contender.ok || !contender.waitUntilListening())
         return kNaN;
-    const qint64 size = contender.expected(stream).size();
+    const QByteArray wanted = contender.expected(stream);
     const Clock::time_point start = Clock::now();
     std::thread instrument([&] {
         for (qsizetype at = 0; at < stream.size(); at += 65536)
             contender.line.send(stream.mid(at, 65536));
     });
-    while (contender.received() < size && secondsSince(start) < 300)
+    while (contender.received() < wanted.size() && secondsSince(start) < 300)
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     const double seconds = secondsSince(start);
     instrument.join();
     *peak = peakMiB(contender.pid());
-    const bool exact = contender.holds(stream, 0);
+    const bool exact = contender.content() == wanted;
     QFile::remove(contender.path);
     return exact ? double(stream.size()) / 1e6 / seconds : kNaN;
 }
@@ -583,6 +607,27 @@ void floodRows(const QString& folder, int runs, int megabytes) {
     for (int kind = 0; kind < kKinds; ++kind)
         columns += spread(peaks[size_t(kind)], 1, " MiB");
     row("peak resident memory, floods", columns, "");
+}
+
+// The program as users run it, syncing its file, beside the same program without
+// syncs, each alone on its line, taking floods long enough (hundreds of
+// megabytes) that the syncs of a second apart weigh as they would.
+void floodSyncRows(const QString& folder, int runs, int megabytes) {
+    for (const qsizetype size : {1, 8, 32, 256, 4096}) {
+        const QByteArray stream = records(size, megabytes * qsizetype(1000000) / size);
+        std::vector<double> with, without, share;
+        double peak = kNaN;
+        for (int run = 0; run < runs; ++run) {
+            with.push_back(flood(folder, Program, stream, &peak));
+            without.push_back(flood(folder, Program, stream, &peak, true));
+            share.push_back(100.0 * with.back() / without.back());
+        }
+        row(QStringLiteral("flood, %1-byte records (%2 MB), syncing").arg(size).arg(megabytes),
+            {spread(with, 1, " MB/s"), "", "", ""},
+            verdict(">= 95 % of without syncs", share, 95, false, 0, " %"));
+        row(QStringLiteral("  the same runs, the program without syncs"),
+            {spread(without, 1, " MB/s"), "", "", ""}, "");
+    }
 }
 
 // Milliseconds from writing a record's CR at the line to the contender's file
@@ -637,6 +682,229 @@ void latencyRows(const QString& folder, int runs) {
         verdict("p99 < 2 ms", p99[Program], 2, true, 3, " ms"));
 }
 
+// A drive whose flush to disk takes `seconds`: the folder `backing` passed
+// through FUSE by slow_drive.py at `mount`, unmounted at the end.
+class SlowDrive {
+public:
+    SlowDrive(const QString& backing, const QString& mount, double seconds)
+        : mount_(mount) {
+        QDir().mkpath(backing);
+        QDir().mkpath(mount);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SLOW", QString::number(seconds));
+        daemon_.setProcessEnvironment(environment);
+        daemon_.setProcessChannelMode(QProcess::ForwardedChannels);
+        daemon_.start("/usr/bin/python3", {TALVERN_SLOW_DRIVE, backing, mount});
+        const Clock::time_point start = Clock::now();
+        while (!mounted() && daemon_.state() != QProcess::NotRunning && secondsSince(start) < 10)
+            daemon_.waitForFinished(20);
+    }
+    ~SlowDrive() {
+        QProcess::execute("fusermount3", {"-u", mount_});
+        if (!daemon_.waitForFinished(5000)) {
+            daemon_.kill();
+            daemon_.waitForFinished();
+        }
+    }
+    bool mounted() const {
+        QFile mounts("/proc/self/mounts");
+        return mounts.open(QIODevice::ReadOnly) &&
+               mounts.readAll().contains(" " + QFile::encodeName(mount_) + " fuse");
+    }
+
+private:
+    QString mount_;
+    QProcess daemon_;
+};
+
+// The longest time, in seconds, that bytes waited unread at each line: the
+// line's terminal side opened beside the program that reads it (never read
+// from here) and its input queue looked at every millisecond, on a thread of
+// its own. Opened once the program has the line, which it must hold alone at
+// Start.
+class UnreadWatch {
+public:
+    explicit UnreadWatch(const QStringList& lines)
+        : longest_(size_t(lines.size()), 0) {
+        for (const QString& line : lines)
+            lines_.push_back(::open(QFile::encodeName(line).constData(),
+                                    O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        watcher_ = std::thread([this] { watch(); });
+    }
+    ~UnreadWatch() {
+        stop();
+        for (const int line : lines_)
+            ::close(line);
+    }
+    // Stops looking; the longest waits, NaN for a line that could not be opened.
+    std::vector<double> stop() {
+        done_ = true;
+        if (watcher_.joinable())
+            watcher_.join();
+        std::vector<double> longest = longest_;
+        for (size_t i = 0; i < lines_.size(); ++i)
+            if (lines_[i] < 0)
+                longest[i] = kNaN;
+        return longest;
+    }
+
+private:
+    void watch() {
+        std::vector<std::optional<Clock::time_point>> since(lines_.size());
+        while (!done_) {
+            const Clock::time_point now = Clock::now();
+            for (size_t i = 0; i < lines_.size(); ++i) {
+                int queued = 0;
+                if (::ioctl(lines_[i], FIONREAD, &queued) != 0 || queued == 0) {
+                    since[i].reset();
+                    continue;
+                }
+                if (!since[i])
+                    since[i] = now;
+                longest_[i] =
+                    std::max(longest_[i], std::chrono::duration<double>(now - *since[i]).count());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    std::vector<int> lines_;
+    std::vector<double> longest_;
+    std::atomic<bool> done_ = false;
+    std::thread watcher_;
+};
+
+// The longest the port went unread and the longest the window took to answer
+// (a status query, every 50 ms), in seconds, of the program syncing and of the
+// same program without syncs, side by side, capturing into `folder` at 96
+// records a second (a 10-byte record per write) for `seconds`, and on until
+// `busy` says the drive is no longer kept busy. NaN for a program whose file
+// did not end up holding every record. Beside them, the longest flush of a
+// small file of the benchmark's own on the same drive, synced every 20 ms:
+// what the window would have waited had it synced itself.
+struct Stalls {
+    double unread[2] = {kNaN, kNaN};
+    double answer[2] = {kNaN, kNaN};
+    double flush = kNaN;
+};
+Stalls slowDriveRun(const QString& folder, double seconds, const std::function<bool()>& busy) {
+    Stalls stalls;
+    std::vector<std::unique_ptr<Contender>> programs;
+    programs.push_back(std::make_unique<Contender>(Program, freshFile(folder, "slow")));
+    programs.push_back(
+        std::make_unique<Contender>(Program, freshFile(folder, "slow"), true, QString(), true));
+    if (!programs[0]->ok || !programs[1]->ok)
+        return stalls;
+    UnreadWatch watch({programs[0]->line.slavePath(), programs[1]->line.slavePath()});
+    const QByteArray stream = records(10, 1000000);
+    std::atomic<bool> done = false;
+    std::atomic<qsizetype> sent = 0;
+    std::thread instrument([&] {
+        const Clock::time_point start = Clock::now();
+        const auto period = std::chrono::nanoseconds(10416667);
+        for (qsizetype n = 0; !done && (n + 1) * 10 <= stream.size(); ++n) {
+            std::this_thread::sleep_until(start + n * period);
+            for (const auto& program : programs)
+                program->line.send(stream.mid(n * 10, 10));
+            sent = (n + 1) * 10;
+        }
+    });
+    std::atomic<double> flush = 0;
+    std::thread probe([&] {
+        const int file = ::open(QFile::encodeName(folder + "/probe").constData(),
+                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        while (!done && file >= 0) {
+            const Clock::time_point asked = Clock::now();
+            if (::write(file, "0123456789\r\n", 12) != 12 || ::fdatasync(file) != 0)
+                flush = kNaN;
+            flush = std::max(flush.load(), secondsSince(asked));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::close(file);
+    });
+    double answer[2] = {0, 0};
+    const Clock::time_point start = Clock::now();
+    while ((busy && busy()) || secondsSince(start) < seconds) {
+        for (size_t i = 0; i < programs.size(); ++i) {
+            const Clock::time_point asked = Clock::now();
+            programs[i]->program->send("status");
+            if (programs[i]->program->waitFor("status: ", 30000).isNull())
+                answer[i] = kNaN;
+            answer[i] = std::max(answer[i], secondsSince(asked));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    done = true;
+    instrument.join();
+    probe.join();
+    stalls.flush = flush;
+    const std::vector<double> unread = watch.stop();
+    for (size_t i = 0; i < programs.size(); ++i) {
+        const bool whole = programs[i]->holds(stream.left(sent), 60);
+        stalls.unread[i] = whole ? unread[i] : kNaN;
+        stalls.answer[i] = whole ? answer[i] : kNaN;
+    }
+    return stalls;
+}
+
+// The program on drives slow to flush, beside the same program without syncs:
+// a drive whose flush takes 3 s (FUSE), and the local drive while another
+// program writes 1.5 GB to it.
+void slowDriveRows(const QString& folder, int runs, double seconds) {
+    const auto rows = [](const QString& drive, const std::vector<Stalls>& all) {
+        std::vector<double> unread[2], answer[2], flush;
+        for (const Stalls& stalls : all) {
+            flush.push_back(stalls.flush);
+            for (int i = 0; i < 2; ++i) {
+                unread[i].push_back(stalls.unread[i]);
+                answer[i].push_back(stalls.answer[i]);
+            }
+        }
+        row(QStringLiteral("%1: longest flush of a small file").arg(drive),
+            {spread(flush, 2, " s"), "", "", ""}, "");
+        row(QStringLiteral("%1: longest the port went unread").arg(drive),
+            {spread(unread[0], 2, " s"), "", "", ""},
+            verdict("<= 0.5 s", unread[0], 0.5, true, 2, " s"));
+        row(QStringLiteral("  the same runs, the program without syncs"),
+            {spread(unread[1], 2, " s"), "", "", ""}, "");
+        row(QStringLiteral("%1: longest wait for the window").arg(drive),
+            {spread(answer[0], 2, " s"), "", "", ""},
+            verdict("<= 0.5 s", answer[0], 0.5, true, 2, " s"));
+        row(QStringLiteral("  the same runs, the program without syncs"),
+            {spread(answer[1], 2, " s"), "", "", ""}, "");
+    };
+
+    std::vector<Stalls> slow;
+    {
+        const SlowDrive drive(folder + "/backing", folder + "/slow", 3);
+        if (drive.mounted())
+            for (int run = 0; run < runs; ++run)
+                slow.push_back(slowDriveRun(folder + "/slow", std::max(seconds, 10.0), {}));
+        else
+            slow.push_back({});
+    }
+    rows("drive whose flush takes 3 s", slow);
+
+    // The local drive, busy: the capture files beside a 1.5 GB file that
+    // another program writes and flushes, from the start of the feed until
+    // it is done.
+    std::vector<Stalls> busy;
+    const QString load = folder + "/load";
+    for (int run = 0; run < runs; ++run) {
+        QProcess writer;
+        writer.setStandardErrorFile(QProcess::nullDevice());
+        bool started = false;
+        busy.push_back(slowDriveRun(folder, std::max(seconds, 10.0), [&] {
+            if (!std::exchange(started, true))
+                writer.start("dd", {"if=/dev/zero", "of=" + load, "bs=1M", "count=1500",
+                                    "conv=fsync", "status=none"});
+            return writer.state() != QProcess::NotRunning && !writer.waitForFinished(1);
+        }));
+        QFile::remove(load);
+    }
+    rows("local drive, 1.5 GB written beside it", busy);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -667,6 +935,13 @@ int main(int argc, char** argv) {
         floodRows(dir.path(), runs, megabytes);
     if (only.isEmpty() || only == "latency")
         latencyRows(dir.path(), runs);
+    if (only.isEmpty() || only == "floodsync")
+        floodSyncRows(dir.path(), runs, megabytes);
+    if (only.isEmpty() || only == "slowdrive") {
+        // On the local drive, not in memory: the program's syncs must meet a disk.
+        QTemporaryDir onDisk("/var/tmp/talvern-bench-XXXXXX");
+        slowDriveRows(onDisk.path(), runs, seconds);
+    }
     if (only.isEmpty() || only == "sync")
         syncRows(dir.path(), runs, seconds);
     return 0;
