@@ -2,7 +2,7 @@
 # Installs what is missing, builds optimised, runs every benchmark and prints
 # two tables of figures (Markdown), with the machine it ran on: the program's
 # parts in process, then the program end to end beside PuTTY, a bare one-thread
-# Qt reader and `cat`. Takes about ten minutes.
+# Qt reader and `cat`. Takes about a quarter of an hour.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/packages.sh
@@ -53,5 +53,9 @@ build-bench/bench/bench_e2e 3 10 20 steady 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 startup 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 flood 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 latency 2>/dev/null
+# The program as users run it, syncing, beside the same program without syncs:
+# floods long enough for the syncs to weigh, and drives slow to flush.
+build-bench/bench/bench_e2e 3 10 200 floodsync 2>/dev/null
+build-bench/bench/bench_e2e 3 10 20 slowdrive 2>/dev/null
 # The capture file's syncs to disk: how often, and what they cost.
 build-bench/bench/bench_e2e 3 10 20 sync 2>/dev/null

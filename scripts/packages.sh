@@ -14,8 +14,10 @@ TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     desktop-file-utils appstream groff-base lintian "${PACKAGE_PACKAGES[@]}"
-    # The benchmarks run PuTTY beside the program, on an X server of their own.
+    # The benchmarks run PuTTY beside the program, on an X server of their own,
+    # and a drive slow to flush through FUSE.
     putty xvfb libxcb1-dev
+    fuse3 python3-fusepy
 )
 
 # ensure_packages NAME... : installs whichever of the named packages is missing.
