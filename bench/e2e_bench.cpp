@@ -30,6 +30,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -564,7 +565,11 @@ void startupRows(const QString& folder, int runs) {
 // `noSync`: the program never syncs its file while capturing.
 double flood(const QString& folder, Kind kind, const QByteArray& stream, double* peak,
              bool noSync = false) {
-    Contender contender(kind, freshFile(folder, "flood"), true, QString(), noSync);
+    const QString file = freshFile(folder, "flood");
+    // Removed once the contender has ended: the program, asked to exit, fails
+    // on a file deleted under it and waits for its message to be dismissed.
+    const auto removed = qScopeGuard([&] { QFile::remove(file); });
+    Contender contender(kind, file, true, QString(), noSync);
     if (!contender.ok || !contender.waitUntilListening())
         return kNaN;
     const QByteArray wanted = contender.expected(stream);
@@ -579,7 +584,6 @@ double flood(const QString& folder, Kind kind, const QByteArray& stream, double*
     instrument.join();
     *peak = peakMiB(contender.pid());
     const bool exact = contender.content() == wanted;
-    QFile::remove(contender.path);
     return exact ? double(stream.size()) / 1e6 / seconds : kNaN;
 }
 
