@@ -34,7 +34,8 @@ public:
     virtual bool syncing() const = 0;
     // Throws, once, the failure of a sync that has ended.
     virtual void check() = 0;
-    // Called on the thread that opened the file each time a sync ends.
+    // Called on the thread that opened the file when a sync fails, and when
+    // the syncs end after syncing() found them under way.
     virtual void setSyncedHandler(std::function<void()> handler) = 0;
     // Waits for a sync under way, hands the drive what no sync covered, and
     // closes the file; throws what failed, a sync's failure too. The file is

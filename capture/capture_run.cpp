@@ -241,12 +241,11 @@ void CaptureRun::syncSoon() {
 
 void CaptureRun::syncNow() {
     // The file's worker waits for the drive; the capture goes on meanwhile. A
-    // sync that has ended already is checked at once, one still under way
-    // when it ends.
+    // failure of a sync that has ended is told at once; one still under way
+    // is told when it ends.
     file_.sync();
     lastSync_ = clock_();
-    if (!file_.syncing())
-        file_.check();
+    file_.check();
 }
 
 void CaptureRun::saveFile() {

@@ -76,7 +76,9 @@ void DiskWorker::request() {
 }
 
 bool DiskWorker::busy() const {
+    // Whoever finds the worker busy is told when it is done.
     const std::lock_guard lock(mutex_);
+    watched_ = watched_ || !idle();
     return !idle();
 }
 
@@ -123,8 +125,12 @@ void DiskWorker::run() {
         if (!idle())
             continue;
         changed_.notify_all();
-        // The owner hears of it on its own thread; a worker that is gone by
-        // then takes the call with it.
+        // The owner hears of a failure, or that the work it waits for is
+        // done, on its own thread (a worker that is gone by then takes the
+        // call with it); a sync that went well wakes nobody.
+        if (!failure_ && !std::exchange(watched_, false))
+            continue;
+        watched_ = false;
         QMetaObject::invokeMethod(
             this,
             [this] {

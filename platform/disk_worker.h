@@ -21,7 +21,7 @@ namespace talvern {
 // at work would wait behind the flush in the system (a file system may hold
 // the file for it): it is queued instead and written, in order, before the
 // next flush. What a write or flush finds wrong is kept for the owner, who is
-// also told, on its own thread, each time the worker has nothing more to do.
+// told on its own thread; and so is an owner that waits for the worker.
 class DiskWorker final : public QObject {
 public:
     // Where the flushes run: on the worker's thread, or at once on the caller's
@@ -41,13 +41,15 @@ public:
     void write(QByteArrayView bytes);
     // Asks for a flush and returns at once.
     void request();
-    // A write or flush asked for has not ended yet.
+    // A write or flush asked for has not ended yet; if so, the finished
+    // handler is called once the worker is idle.
     bool busy() const;
     // Waits until no work runs or waits to run.
     void waitUntilIdle();
     // The failure the worker met, once; then none until the next.
     std::optional<CaptureError> takeFailure();
-    // Called on the thread that made the worker each time it goes idle.
+    // Called on the thread that made the worker when it goes idle after a
+    // failure, or after busy() found it at work.
     void setFinishedHandler(std::function<void()> handler) { finished_ = std::move(handler); }
 
 private:
@@ -65,6 +67,7 @@ private:
     bool asked_ = false;   // a flush waits to run
     bool running_ = false; // a write or flush runs
     bool stopping_ = false;
+    mutable bool watched_ = false; // found busy: tell the owner when done
     std::optional<CaptureError> failure_;
     std::thread thread_; // started by the first request
 };
