@@ -4,8 +4,15 @@
 
 namespace talvern {
 
-SystemCaptureFile::SystemCaptureFile(DiskWorker::Runs syncs)
-    : disk_([this](QByteArrayView bytes) { writeNow(bytes); }, [this] { flushToDisk(); }, syncs) {}
+SystemCaptureFile::SystemCaptureFile(DiskWorker::Runs syncs, std::function<void()> beforeFlush)
+    : beforeFlush_(std::move(beforeFlush))
+    , disk_([this](QByteArrayView bytes) { writeNow(bytes); },
+            [this] {
+                if (beforeFlush_)
+                    beforeFlush_();
+                flushToDisk();
+            },
+            syncs) {}
 
 void SystemCaptureFile::write(QByteArrayView bytes) {
     if (!handle_)

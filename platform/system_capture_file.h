@@ -11,8 +11,10 @@ namespace talvern {
 class SystemCaptureFile final : public CaptureFile {
 public:
     // Syncs run on the file's own worker; a test that drives a capture step by
-    // step may have them run in place.
-    explicit SystemCaptureFile(DiskWorker::Runs syncs = DiskWorker::Runs::OnItsThread);
+    // step may have them run in place, and one may stand in for a slow drive
+    // with `beforeFlush` (run on the worker before each flush; it may throw).
+    explicit SystemCaptureFile(DiskWorker::Runs syncs = DiskWorker::Runs::OnItsThread,
+                               std::function<void()> beforeFlush = {});
     SystemCaptureFile(const SystemCaptureFile&) = delete;
     SystemCaptureFile& operator=(const SystemCaptureFile&) = delete;
     ~SystemCaptureFile() override = default; // the capture run closes the file itself
@@ -52,7 +54,8 @@ private:
     bool regular_ = false;  // a file on disk, not a pipe or a device
     bool nameLost_ = false; // found deleted, and said so
     bool unsynced_ = false; // written since the last sync began
-    DiskWorker disk_;       // declared last: stopped before the rest goes
+    std::function<void()> beforeFlush_;
+    DiskWorker disk_; // declared last: stopped before the rest goes
 };
 
 } // namespace talvern

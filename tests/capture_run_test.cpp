@@ -21,6 +21,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 using talvern::CaptureError;
@@ -184,60 +185,31 @@ struct HandClock {
     std::vector<HandAlarm*> made;
 };
 
-// A capture file on a drive that ends a sync only when the test lets it, as a
-// network drive or a busy USB stick may take seconds.
-class SlowDriveFile final : public talvern::CaptureFile {
-public:
-    ~SlowDriveFile() override { answer(false); }
-
-    void open(const QString& name) override { file_.open(name); }
-    void empty() override { file_.empty(); }
-    void write(QByteArrayView bytes) override { drive_.write(bytes); }
-    void sync() override { drive_.request(); }
-    bool syncing() const override { return drive_.busy(); }
-    void check() override {
-        if (std::optional<CaptureError> failure = drive_.takeFailure())
-            throw *failure;
-    }
-    void setSyncedHandler(std::function<void()> handler) override {
-        drive_.setFinishedHandler(std::move(handler));
-    }
-    void close() override {
-        drive_.waitUntilIdle();
-        file_.close();
-        check();
-    }
-    bool isOpen() const override { return file_.isOpen(); }
-    QString name() const override { return file_.name(); }
-
-    // From now on every sync ends, failing if `failing`; returns once they have.
-    void answer(bool failing) {
-        {
-            const std::lock_guard lock(mutex_);
-            answered_ = true;
-            failing_ = failing;
-        }
-        answeredChanged_.notify_all();
-        drive_.waitUntilIdle();
-    }
-
-private:
+// A drive that ends a flush only when the test lets it, as a network drive or
+// a busy USB stick may take seconds; failing if told to.
+struct SlowDrive {
     void flush() {
-        std::unique_lock lock(mutex_);
-        answeredChanged_.wait(lock, [this] { return answered_; });
-        if (failing_)
-            throw talvern::captureFileError("Cannot save", name(), "Input/output error");
+        std::unique_lock lock(mutex);
+        answered.wait(lock, [this] { return open; });
+        if (failing)
+            throw talvern::captureFileError("Cannot save", fileName, "Input/output error");
     }
-
-    SystemCaptureFile file_{kInPlace};
-    std::mutex mutex_;
-    std::condition_variable answeredChanged_;
-    bool answered_ = false;
-    bool failing_ = false;
-    talvern::DiskWorker drive_{[this](QByteArrayView bytes) { file_.write(bytes); },
-                               [this] {
-                                   flush();
-                               }};
+    // From now on every flush ends; returns once the file's syncs have.
+    void answer(bool fail, const talvern::CaptureFile& file) {
+        {
+            const std::lock_guard lock(mutex);
+            open = true;
+            failing = fail;
+        }
+        answered.notify_all();
+        while (file.syncing())
+            std::this_thread::yield();
+    }
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool open = false;
+    bool failing = false;
+    QString fileName;
 };
 
 class CaptureRunTest : public ::testing::Test {
@@ -573,8 +545,10 @@ TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
         SCOPED_TRACE(end);
         HandClock time;
         FakePort port(log);
-        SlowDriveFile drive;
-        CaptureRun slow(settings, port, drive, view, time.alarms(), time.clock());
+        SlowDrive drive;
+        drive.fileName = settings.CaptureFileName;
+        SystemCaptureFile slowFile(talvern::DiskWorker::Runs::OnItsThread, [&] { drive.flush(); });
+        CaptureRun slow(settings, port, slowFile, view, time.alarms(), time.clock());
         view.onRunaway = [&] {
             (void)slow.exit();
         };
@@ -589,12 +563,12 @@ TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
             [&] {
                 // Shown at once; in the file once the drive has the one before.
                 EXPECT_EQ(view.status, "b");
-                EXPECT_TRUE(drive.syncing());
+                EXPECT_TRUE(slowFile.syncing());
             },
         };
         if (end[0] == 'l') {
             view.script.push_back([&] {
-                drive.answer(true);
+                drive.answer(true, slowFile);
                 QCoreApplication::sendPostedEvents(); // the worker's word that it ended
             });
         } else {
@@ -610,11 +584,11 @@ TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
                 time.advanceTo(600);
                 whileSaving.push_back(view.status);
             });
-            view.script.push_back([&] { drive.answer(false); });
+            view.script.push_back([&] { drive.answer(false, slowFile); });
         }
         const Outcome outcome = slow.start();
         EXPECT_EQ(fileContents(), "a\r\nb\r\n");
-        EXPECT_FALSE(drive.isOpen() || port.isOpen);
+        EXPECT_FALSE(slowFile.isOpen() || port.isOpen);
         if (end[0] == 'l') {
             ASSERT_TRUE(outcome && outcome->message.contains(settings.CaptureFileName) &&
                         outcome->message.contains("Input/output error"));
