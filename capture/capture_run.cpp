@@ -334,7 +334,6 @@ Outcome CaptureRun::abort() {
             port_.setPortOpen(false);
         }))
         return failure;
-    stopAlarms();
     // Bytes the line lost stay told after the capture.
     view_.setStatusText(lost.isEmpty() ? QStringLiteral("Upload Abort")
                                        : QStringLiteral("Upload Abort — ") + lost);
@@ -362,7 +361,6 @@ Outcome CaptureRun::exit() {
             state_ = State::Ended;
         }))
         return failure;
-    stopAlarms();
     closePort();
     wakeLoop();
     return {};

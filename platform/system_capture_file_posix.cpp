@@ -109,8 +109,6 @@ int SystemCaptureFile::waitUntilWritable() const {
 }
 
 void SystemCaptureFile::writeNow(QByteArrayView bytes) {
-    if (!handle_)
-        fail("Cannot write to", QStringLiteral("it is not open"));
     const qint64 whole = checkStillNamed("Cannot write to");
 
     // write() may take less than asked (a signal, a nearly full disk, a full

@@ -91,8 +91,6 @@ void SystemCaptureFile::empty() {
 }
 
 void SystemCaptureFile::writeNow(QByteArrayView bytes) {
-    if (!handle_)
-        fail("Cannot write to", QStringLiteral("it is not open"));
     const HANDLE file = handleOf(handle_.get());
     // The size in whole lines: what a failed write is cut back to.
     LARGE_INTEGER whole{};
