@@ -292,12 +292,10 @@ void Form1::Command2_Click() {
 void Form1::closeEvent(QCloseEvent* event) {
     // Closing the window ends the program as Exit does; while the file is
     // being saved the window stays until it is.
-    if (saving()) {
+    if (saving())
         event->ignore();
-        endAfterSaving_ = endAfterSaving_.value_or(0);
-        return;
-    }
-    event->accept();
+    else
+        event->accept();
     requestEnd(0);
 }
 
