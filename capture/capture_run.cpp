@@ -3,6 +3,7 @@
 #include "capture_view.h"
 #include "file_name.h"
 #include "serial_port.h"
+#include "status_texts.h"
 
 #include <QCoreApplication>
 
@@ -23,9 +24,6 @@ constexpr int kFinalReads = 1000;
 // tenth, the least time between two syncs.
 constexpr int kSyncMs = 1000;
 constexpr int kSyncGapMs = kSyncMs * 9 / 10;
-
-// How long Abort or Exit waits for the drive before the status box says why.
-constexpr int kSavingNoticeMs = 500;
 
 // How long bytes may go without a CR before the status box says so: a record
 // at 9600 baud takes a fraction of a second.
@@ -72,7 +70,6 @@ CaptureRun::CaptureRun(UploadSettings& settings, SerialPort& port, CaptureFile& 
     , view_(view)
     , lineEndCheck_(alarms())
     , sync_(alarms())
-    , savingNotice_(alarms())
     , clock_(std::move(clock))
     , lineErrors_(port, view, alarms(), clock_) {
     // A sync ends on the file's own thread; the capture hears of it on its
@@ -222,7 +219,7 @@ void CaptureRun::record(QByteArrayView chunk) {
     // Hand every completed record to the system in one write; then show the
     // newest, so the box never shows a record that did not reach the file.
     file_.write(done.lines);
-    view_.setStatusText(QString::fromLatin1(done.lastRecord));
+    lineErrors_.showRecord(recordText(done.lastRecord));
     noticed_ = -1;
     syncSoon();
 }
@@ -249,34 +246,28 @@ void CaptureRun::syncNow() {
 }
 
 void CaptureRun::saveFile() {
-    // Bytes that the status box has told of as never ending in a CR are the
-    // instrument's readings all the same (LF line ends): they are kept as a
-    // last line. Part of a record cut off by the end is not.
-    if (noticed_ >= 0 && !framer_.pending().isEmpty())
-        file_.write(framer_.pending() + QByteArrayLiteral("\r\n"));
+    // Readings that an instrument ended with LF alone are kept as a last
+    // line, and so is what the status box told of as never ending in a CR.
+    // Part of a record cut off by the end is not.
+    if (const QByteArrayView kept = framer_.keptAtEnd(noticed_ >= 0); !kept.isEmpty())
+        file_.write(kept.toByteArray() + QByteArrayLiteral("\r\n"));
     framer_.reset();
     stopAlarms();
     state_ = State::Saving;
+    closeFile();
+}
 
+void CaptureRun::closeFile() {
     // The last records go to the drive, which may take as long as it needs;
-    // the window answers meanwhile, and says why if it takes a while.
+    // the window answers meanwhile.
     file_.sync();
-    if (file_.syncing()) {
-        savingNotice_->set(kSavingNoticeMs, [this] {
-            view_.setStatusText(
-                QStringLiteral("Saving the capture file \"%1\"...").arg(file_.name()));
-        });
-        while (file_.syncing())
-            view_.processEvents();
-        savingNotice_->cancel();
-    }
+    view_.waitForSave(file_);
     file_.close();
 }
 
 void CaptureRun::stopAlarms() {
     lineEndCheck_->cancel();
     sync_->cancel();
-    savingNotice_->cancel();
     lineErrors_.stop();
 }
 
@@ -355,7 +346,7 @@ Outcome CaptureRun::exit() {
 
     if (Outcome failure = ending([this] {
             takeTheRest();
-            lostAtExit_ = lineErrors_.finish();
+            lineErrorsAtExit_ = lineErrors_.finish();
             port_.setReceiveHandler({});
             saveFile();
             state_ = State::Ended;
@@ -384,7 +375,7 @@ Outcome CaptureRun::fail(const CaptureError& error) {
     Failure failure{error.message()};
     framer_.reset(); // what waited for a CR is lost; its memory is free again
     try {
-        file_.close();
+        closeFile();
     } catch (const CaptureError& closing) {
         failure.message += QLatin1Char('\n') + closing.message();
     }

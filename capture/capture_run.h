@@ -54,9 +54,10 @@ public:
     [[nodiscard]] Outcome exit();
 
     State state() const { return state_; }
-    // What the line lost during the capture that Exit ended, worded for the
-    // user; empty when nothing was lost or Exit ended no capture.
-    const QString& lostBytes() const { return lostAtExit_; }
+    // The errors the line had during the capture that Exit ended (bytes lost
+    // or broken), worded for the user; empty when there were none or Exit
+    // ended no capture.
+    const QString& lineErrorsAtExit() const { return lineErrorsAtExit_; }
 
 private:
     // Runs `step`; any failure in it ends the capture (fail()) and is returned.
@@ -76,6 +77,9 @@ private:
     // Writes what is kept of the waiting bytes, and closes the file once the
     // drive has every record; the window answers meanwhile.
     void saveFile();
+    // Closes the file once the drive has every record; the window answers
+    // meanwhile.
+    void closeFile();
     void stopAlarms();
     QString noLineEndNotice() const;
     // A failure of the capture as a whole, naming its port and file.
@@ -99,13 +103,12 @@ private:
     // What was written reaches the disk within a second: a power cut loses at
     // most the last one. Set by the first write the disk does not have yet.
     std::unique_ptr<Alarm> sync_;
-    std::unique_ptr<Alarm> savingNotice_; // says why Abort or Exit waits
     Clock clock_;
     qint64 lastSync_ = -1;   // when the file was last synced; -1: not in this capture
     bool taking_ = false;    // reading the port now: a nested arrival waits for this read
     Outcome pendingFailure_; // a failure met outside the loop, for the loop or Exit to report
     LineErrorNotice lineErrors_;
-    QString lostAtExit_;
+    QString lineErrorsAtExit_;
 };
 
 } // namespace talvern

@@ -14,6 +14,10 @@ namespace {
 // second, and a busy line costs a few calls a second.
 constexpr int kLookGapMs = 250;
 
+// How long a notice stays in the status box before a record may replace it:
+// long enough to read, at any rate of records.
+constexpr int kHoldMs = 3000;
+
 // The members that count, for going through them all alike.
 constexpr quint64 LineErrors::*kCounts[] = {&LineErrors::framing, &LineErrors::parity,
                                             &LineErrors::overrun, &LineErrors::bufferOverrun,
@@ -42,6 +46,7 @@ LineErrorNotice::LineErrorNotice(SerialPort& port, CaptureView& view, std::uniqu
 void LineErrorNotice::start() {
     last_ = port_.lineErrors();
     since_ = told_ = LineErrors{};
+    toldAt_ = -1;
     watching_ = last_.counted;
     lastLook_ = clock_();
 }
@@ -55,12 +60,17 @@ void LineErrorNotice::bytesArrived() {
     alarm_->set(int(kLookGapMs - since), [this] { look(); });
 }
 
+void LineErrorNotice::showRecord(const QString& record) {
+    if (toldAt_ < 0 || clock_() - toldAt_ >= kHoldMs)
+        view_.setStatusText(record);
+}
+
 QString LineErrorNotice::finish() {
     if (!watching_)
         return {};
     look();
     stop();
-    return lostBytes();
+    return notice();
 }
 
 void LineErrorNotice::stop() {
@@ -82,6 +92,7 @@ void LineErrorNotice::look() {
     if (same(since_, told_))
         return;
     told_ = since_;
+    toldAt_ = clock_();
     view_.setStatusText(notice());
 }
 

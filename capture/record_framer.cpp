@@ -188,6 +188,18 @@ void RecordFramer::complete(Completed& out) {
     buffer_.clear();
 }
 
+QByteArrayView RecordFramer::keptAtEnd(bool toldOfNoCr) const {
+    QByteArrayView kept = buffer_;
+    const qsizetype lastLf = kept.lastIndexOf('\n');
+    if (lastLf < 0)
+        return toldOfNoCr && !skipping_ ? kept : QByteArrayView();
+    kept = kept.first(lastLf + 1);
+    // Joined mid-stream: the first reading is the tail of one sent before.
+    if (skipping_)
+        kept = kept.sliced(kept.indexOf('\n') + 1);
+    return kept;
+}
+
 void RecordFramer::reset() {
     buffer_.clear();
     limited_ = 0;

@@ -38,6 +38,12 @@ public:
 
     // The start of the current record, received but not yet ended by a CR.
     const QByteArray& pending() const { return buffer_; }
+    // What of the pending bytes is still worth a line when the capture ends
+    // (without its CR LF): the readings of an instrument that ends them with
+    // LF alone, up to the last LF, but not the tail of a record begun before
+    // the capture; or, when the user was told that no CR comes (`toldOfNoCr`),
+    // all of it. A record cut off by the end, with no line end at all, is not.
+    QByteArrayView keptAtEnd(bool toldOfNoCr) const;
     // The bytes taken since the last CR, including any already written out at
     // the limit: how long the line has gone without ending a record.
     qint64 sinceLineEnd() const { return limited_ + buffer_.size(); }

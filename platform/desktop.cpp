@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace talvern {
 
@@ -30,6 +34,41 @@ void QtDesktop::showNotice(QWidget* parent, const QString& message) {
 
 void QtDesktop::quit(int status) {
     QCoreApplication::exit(status);
+}
+
+} // namespace talvern
+
+namespace talvern {
+
+std::unique_ptr<QObject> QtDesktop::askToQuit(QWidget* parent, const QString& question,
+                                              std::function<void()> quit) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QStringLiteral("TALVERN"),
+                                             question, QMessageBox::NoButton, parent);
+    box->setTextFormat(Qt::PlainText);
+    QPushButton* quitting = box->addButton(QStringLiteral("Quit"), QMessageBox::DestructiveRole);
+    QPushButton* waiting = box->addButton(QStringLiteral("Wait"), QMessageBox::RejectRole);
+    box->setDefaultButton(waiting);
+    box->setEscapeButton(waiting);
+    QObject::connect(box.get(), &QMessageBox::buttonClicked, box.get(),
+                     [quitting, quit = std::move(quit)](QAbstractButton* clicked) {
+                         if (clicked == quitting)
+                             quit();
+                     });
+    // Over the window, which answers meanwhile: the drive may still finish.
+    box->open();
+    return box;
+}
+
+void QtDesktop::abandon(QWidget* window, int status, const QString& line) {
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+    // The window goes first: the process itself may stay until the drive
+    // lets go of the thread it holds.
+    if (window)
+        window->hide();
+    QCoreApplication::processEvents();
+    QApplication::sync();
+    std::_Exit(status);
 }
 
 } // namespace talvern

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
+
+class QObject;
 class QWidget;
 
 namespace talvern {
@@ -20,6 +24,15 @@ public:
     virtual void showNotice(QWidget* parent, const QString& message) = 0;
     // Ends the program's event loop with this exit status.
     virtual void quit(int status) = 0;
+    // Asks `question` as plain text, with the answers Quit and Wait, without
+    // waiting for the answer: `quit` is called if the user answers Quit. The
+    // question goes away when the returned object does.
+    virtual std::unique_ptr<QObject> askToQuit(QWidget* parent, const QString& question,
+                                               std::function<void()> quit) = 0;
+    // Ends the program at once with this exit status, once `window` is gone
+    // and `line` is on standard error. Nothing more runs or is waited for,
+    // not even a thread that a drive holds.
+    virtual void abandon(QWidget* window, int status, const QString& line) = 0;
 };
 
 // The real ones, through Qt.
@@ -29,6 +42,9 @@ public:
     void showFailure(QWidget* parent, const QString& message) override;
     void showNotice(QWidget* parent, const QString& message) override;
     void quit(int status) override;
+    std::unique_ptr<QObject> askToQuit(QWidget* parent, const QString& question,
+                                       std::function<void()> quit) override;
+    [[noreturn]] void abandon(QWidget* window, int status, const QString& line) override;
 };
 
 } // namespace talvern

@@ -8,9 +8,10 @@ namespace talvern {
 
 namespace {
 
-// Bytes queued beyond this wait for the worker on the caller's thread: memory
-// stays bounded however long a drive takes (at 9600 baud this is hours).
-constexpr qsizetype kMostQueued = qsizetype(16) << 20;
+// How many lines a run of CR LF-ended lines holds.
+qsizetype linesIn(QByteArrayView bytes) {
+    return bytes.count(QByteArrayView("\r\n", 2));
+}
 
 } // namespace
 
@@ -30,32 +31,74 @@ DiskWorker::~DiskWorker() {
         thread_.join();
 }
 
-void DiskWorker::inPlace(const std::function<void()>& step) {
+void DiskWorker::reset() {
+    const std::lock_guard lock(mutex_);
+    failure_.reset();
+    broken_.reset();
+    flushing_ = true;
+    confirmed_.reset();
+}
+
+void DiskWorker::inPlace(const std::function<void()>& step, bool flush) {
+    const QDateTime began = QDateTime::currentDateTime();
     try {
         step();
+        const std::lock_guard lock(mutex_);
+        if (flush)
+            confirmed_ = began;
     } catch (const CaptureError& error) {
         const std::lock_guard lock(mutex_);
-        failure_ = error;
+        failed(error, flush, {});
     }
+}
+
+void DiskWorker::failed(const CaptureError& error, bool flush, QByteArrayView lost) {
+    // No flush runs after a failure: the capture ends on it.
+    asked_ = false;
+    flushing_ = false;
+    QString message = error.message();
+    if (!flush) {
+        // The file takes nothing more: what waited behind this write is lost
+        // with what the write itself left out.
+        const qsizetype lines = linesIn(lost) + linesIn(queued_);
+        queued_.clear();
+        if (lines == 1)
+            message += QStringLiteral("; the last record shown in the status box is not in it");
+        else if (lines > 1)
+            message += QStringLiteral("; the last %1 records shown in the status box are not in it")
+                           .arg(lines);
+        broken_ = CaptureError(message);
+    }
+    // A failure nobody has heard of yet is told with this one.
+    if (failure_)
+        message = failure_->message() + QLatin1Char('\n') + message;
+    failure_ = CaptureError(message);
 }
 
 void DiskWorker::write(QByteArrayView bytes) {
     std::unique_lock lock(mutex_);
-    if (failure_)
-        throw *std::exchange(failure_, std::nullopt);
+    if (broken_)
+        throw failure_ ? *std::exchange(failure_, std::nullopt) : *broken_;
+    // A flush that failed stops no write: the bytes go in first, and then the
+    // caller hears of it.
+    std::optional<CaptureError> earlier = std::exchange(failure_, std::nullopt);
     if (runs_ == Runs::InPlace || idle()) {
         // Nothing runs beside this thread, and nothing starts but from it.
         lock.unlock();
-        write_(bytes);
-        return;
+        try {
+            write_(bytes);
+        } catch (const CaptureError& error) {
+            if (earlier)
+                throw CaptureError(earlier->message() + QLatin1Char('\n') + error.message());
+            throw;
+        }
+    } else {
+        queued_.append(bytes.data(), bytes.size());
+        lock.unlock();
+        changed_.notify_all();
     }
-    if (queued_.size() > kMostQueued)
-        changed_.wait(lock, [this] { return queued_.size() <= kMostQueued || bool(failure_); });
-    if (failure_)
-        throw *std::exchange(failure_, std::nullopt);
-    queued_.append(bytes.data(), bytes.size());
-    lock.unlock();
-    changed_.notify_all();
+    if (earlier)
+        throw *earlier;
 }
 
 void DiskWorker::request() {
@@ -66,12 +109,15 @@ void DiskWorker::request() {
             runs_ = Runs::InPlace; // the drive is waited for here instead
         }
     }
-    if (runs_ == Runs::InPlace)
-        return inPlace(flush_);
-    {
-        const std::lock_guard lock(mutex_);
-        asked_ = true;
+    std::unique_lock lock(mutex_);
+    if (!flushing_ || broken_)
+        return;
+    if (runs_ == Runs::InPlace) {
+        lock.unlock();
+        return inPlace(flush_, true);
     }
+    asked_ = true;
+    lock.unlock();
     changed_.notify_all();
 }
 
@@ -80,6 +126,23 @@ bool DiskWorker::busy() const {
     const std::lock_guard lock(mutex_);
     watched_ = watched_ || !idle();
     return !idle();
+}
+
+qsizetype DiskWorker::queued() const {
+    const std::lock_guard lock(mutex_);
+    return queued_.size();
+}
+
+qint64 DiskWorker::unansweredMs() const {
+    const std::lock_guard lock(mutex_);
+    if (!running_)
+        return 0;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - startedAt_).count();
+}
+
+std::optional<QDateTime> DiskWorker::confirmed() const {
+    const std::lock_guard lock(mutex_);
+    return confirmed_;
 }
 
 void DiskWorker::waitUntilIdle() {
@@ -103,24 +166,29 @@ void DiskWorker::run() {
         QByteArray bytes = std::exchange(queued_, QByteArray());
         const bool flush = bytes.isEmpty() && std::exchange(asked_, false);
         running_ = true;
+        startedAt_ = Clock::now();
+        const QDateTime began = QDateTime::currentDateTime();
         lock.unlock();
-        changed_.notify_all(); // room in the queue again
         std::optional<CaptureError> failure;
+        QByteArrayView lost;
         try {
             if (flush)
                 flush_();
             else
                 write_(bytes);
+        } catch (const WriteFailure& error) {
+            failure = error;
+            lost = QByteArrayView(bytes).sliced(std::min(error.kept, bytes.size()));
         } catch (const CaptureError& error) {
             failure = error;
+            lost = bytes;
         }
         lock.lock();
         running_ = false;
         if (failure) {
-            // Nothing more is written or flushed: the capture ends on it.
-            failure_ = std::move(failure);
-            queued_.clear();
-            asked_ = false;
+            failed(*failure, flush, lost);
+        } else if (flush) {
+            confirmed_ = began;
         }
         if (!idle())
             continue;

@@ -1,11 +1,18 @@
 #include "system_capture_file.h"
 
-// What the capture file does alike on every system: syncs on its own worker.
+#include "status_texts.h"
+
+#include <QLocale>
+
+// What the capture file does alike on every system: syncs on its own worker,
+// and a failed write cut back to its last whole line.
 
 namespace talvern {
 
-SystemCaptureFile::SystemCaptureFile(DiskWorker::Runs syncs, std::function<void()> beforeFlush)
+SystemCaptureFile::SystemCaptureFile(DiskWorker::Runs syncs, std::function<void()> beforeFlush,
+                                     qsizetype mostQueued)
     : beforeFlush_(std::move(beforeFlush))
+    , mostQueued_(mostQueued)
     , disk_([this](QByteArrayView bytes) { writeNow(bytes); },
             [this] {
                 if (beforeFlush_)
@@ -20,6 +27,24 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     // Straight to the system, unless the worker is at the drive: then after it.
     unsynced_ = true;
     disk_.write(bytes);
+    // A drive that has stopped answering holds everything behind it: the
+    // capture ends rather than fill the memory. What is queued still goes to
+    // the drive if it answers while the file closes.
+    if (const qsizetype queued = disk_.queued(); queued > mostQueued_)
+        fail("Cannot write to",
+             QStringLiteral("the drive has not answered for %1, and %2 of records wait for it")
+                 .arg(durationText(disk_.unansweredMs()),
+                      QLocale().formattedDataSize(queued, 1, QLocale::DataSizeTraditionalFormat)));
+}
+
+void SystemCaptureFile::failWriting(const QString& reason, qsizetype kept) const {
+    throw WriteFailure(captureFileError("Cannot write to", name_, reason).message(), kept);
+}
+
+qsizetype SystemCaptureFile::wholeLines(QByteArrayView taken) {
+    // Records hold no CR, so every CR LF ends one.
+    const qsizetype end = taken.lastIndexOf(QByteArrayView("\r\n", 2));
+    return end < 0 ? 0 : end + 2;
 }
 
 void SystemCaptureFile::sync() {
@@ -40,7 +65,9 @@ std::optional<CaptureError> SystemCaptureFile::closingSync() {
     // The capture waits for it without blocking (syncing()); anyone else
     // waits here.
     disk_.waitUntilIdle();
-    return disk_.takeFailure();
+    std::optional<CaptureError> failure = disk_.takeFailure();
+    disk_.reset();
+    return failure;
 }
 
 } // namespace talvern

@@ -10,11 +10,18 @@ namespace talvern {
 // process, so a record written survives the program being killed.
 class SystemCaptureFile final : public CaptureFile {
 public:
+    // Records that wait behind a drive that does not answer are held in
+    // memory up to this much (at 9600 baud, hours of them); past it the write
+    // fails, and the capture ends instead of growing without bound.
+    static constexpr qsizetype kMostQueued = qsizetype(16) << 20;
+
     // Syncs run on the file's own worker; a test that drives a capture step by
     // step may have them run in place, and one may stand in for a slow drive
-    // with `beforeFlush` (run on the worker before each flush; it may throw).
+    // with `beforeFlush` (run on the worker before each flush; it may throw)
+    // and hold less behind it.
     explicit SystemCaptureFile(DiskWorker::Runs syncs = DiskWorker::Runs::OnItsThread,
-                               std::function<void()> beforeFlush = {});
+                               std::function<void()> beforeFlush = {},
+                               qsizetype mostQueued = kMostQueued);
     SystemCaptureFile(const SystemCaptureFile&) = delete;
     SystemCaptureFile& operator=(const SystemCaptureFile&) = delete;
     ~SystemCaptureFile() override = default; // the capture run closes the file itself
@@ -24,6 +31,8 @@ public:
     void write(QByteArrayView bytes) override;
     void sync() override;
     bool syncing() const override { return disk_.busy(); }
+    qint64 unansweredMs() const override { return disk_.unansweredMs(); }
+    std::optional<QDateTime> lastConfirmedSave() const override { return disk_.confirmed(); }
     void check() override;
     void setSyncedHandler(std::function<void()> handler) override {
         disk_.setFinishedHandler(std::move(handler));
@@ -39,9 +48,12 @@ private:
     // 0 once the file takes bytes again; EAGAIN when it took none for a while;
     // else the system's error.
     int waitUntilWritable() const;
-    // Hands all of `bytes` to the system, or throws; a failure leaves the file
-    // ending in a whole line.
+    // Hands all of `bytes` to the system, or throws WriteFailure; a failure
+    // leaves the file ending in the last whole line the system took.
     void writeNow(QByteArrayView bytes);
+    [[noreturn]] void failWriting(const QString& reason, qsizetype kept) const;
+    // How much of `taken`, the start of a write, is whole lines.
+    static qsizetype wholeLines(QByteArrayView taken);
     // Hands the file's data to the drive and waits until it is there (on the
     // worker); throws if the drive fails.
     void flushToDisk() const;
@@ -55,6 +67,7 @@ private:
     bool nameLost_ = false; // found deleted, and said so
     bool unsynced_ = false; // written since the last sync began
     std::function<void()> beforeFlush_;
+    qsizetype mostQueued_;
     DiskWorker disk_; // declared last: stopped before the rest goes
 };
 

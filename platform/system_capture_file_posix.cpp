@@ -137,11 +137,15 @@ void SystemCaptureFile::writeNow(QByteArrayView bytes) {
             reason = QStringLiteral("the program reading it has taken nothing for 5 seconds");
         else
             reason = qt_error_string(waitError);
-        // Take back what got in of these lines, so the file ends in a whole line.
-        if (whole >= 0 && p != bytes.data() && ::ftruncate(int(handle_.get()), whole) != 0)
-            fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
-                                        .arg(reason, qt_error_string(errno)));
-        fail("Cannot write to", reason);
+        // Every whole line the system took stays; what got in of the next one
+        // is taken back, so the file ends in a whole line.
+        const qsizetype taken = p - bytes.data();
+        const qsizetype kept = wholeLines(bytes.first(taken));
+        if (whole >= 0 && kept < taken && ::ftruncate(int(handle_.get()), whole + kept) != 0)
+            failWriting(QStringLiteral("%1; its last line is incomplete (%2)")
+                            .arg(reason, qt_error_string(errno)),
+                        kept);
+        failWriting(reason, kept);
     }
 }
 

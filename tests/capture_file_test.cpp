@@ -13,9 +13,12 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #ifndef _WIN32
 #include <atomic>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -29,6 +32,29 @@ class CaptureFileTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+};
+
+// A drive whose flushes wait until the test lets them end.
+struct HeldDrive {
+    void flush() {
+        std::unique_lock lock(mutex);
+        ++flushes;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+    }
+    void whenFlushing() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return flushes > 0; });
+    }
+    void release() {
+        const std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int flushes = 0;
+    bool released = false;
 };
 
 } // namespace
@@ -120,6 +146,54 @@ extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
     return ::syscall(SYS_write, fd, bytes, size);
 }
 
+TEST_F(CaptureFileTest, FullDiskKeepsEveryWholeRecordTheSystemTook) {
+    // Room for 60 bytes (a file-size limit stands in for a full disk): of
+    // eight 8-byte records after "a", the system takes seven and part of the
+    // eighth. Written at once or queued behind a flush and written together,
+    // the seven stay and no part of the eighth does; records the status box
+    // showed as saved and that are not in the file are counted.
+    const QByteArray records = "rec-01\r\nrec-02\r\nrec-03\r\nrec-04\r\nrec-05\r\nrec-06\r\n"
+                               "rec-07\r\nrec-08\r\n";
+    const struct {
+        bool queued;
+        const char* lost; // what the message says of the records left out
+    } cases[] = {{false, ""}, {true, "the last record shown in the status box is not in it"}};
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.queued ? "queued" : "at once");
+        const QString name = path(c.queued ? "queued.txt" : "direct.txt");
+        HeldDrive drive;
+        SystemCaptureFile file(talvern::DiskWorker::Runs::OnItsThread, [&] { drive.flush(); });
+        file.open(name);
+        file.write("a\r\n");
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        rlimit room = before;
+        room.rlim_cur = 60;
+        ::setrlimit(RLIMIT_FSIZE, &room);
+        QString message;
+        if (c.queued) {
+            file.sync();
+            drive.whenFlushing();
+            for (qsizetype at = 0; at < records.size(); at += 8)
+                file.write(records.mid(at, 8));
+            drive.release();
+            while (file.syncing())
+                std::this_thread::yield();
+            message = errorOf([&] { file.check(); });
+        } else {
+            message = errorOf([&] { file.write(records); });
+            drive.release();
+        }
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        EXPECT_TRUE(message.contains(name) && message.contains("File too large") &&
+                    message.contains(c.lost))
+            << message.toStdString();
+        file.close();
+        EXPECT_EQ(contents(name), "a\r\n" + records.first(56));
+    }
+}
+
 TEST_F(CaptureFileTest, FileThatTakesNothingFailsTheWriteInsteadOfTryingForever) {
     SystemCaptureFile file;
     file.open(path("out.txt"));
@@ -155,7 +229,30 @@ TEST_F(CaptureFileTest, WriteAfterCloseFailsAndCloseTwiceIsHarmless) {
     EXPECT_EQ(contents(path("out.txt")), "");
 }
 
-TEST(DiskWorker, WritesWaitInOrderBehindAFlushAndNothingRunsAfterAFailure) {
+TEST_F(CaptureFileTest, DriveThatStopsAnsweringFailsTheWritePastTheBoundAndDropsNothing) {
+    // Records wait in memory behind a drive that does not answer, up to a
+    // bound (16 bytes here); the write past it fails, naming the file and how
+    // long the drive has been silent. Should the drive answer after all, the
+    // file gets every record, that one too.
+    HeldDrive drive;
+    SystemCaptureFile file(
+        talvern::DiskWorker::Runs::OnItsThread, [&] { drive.flush(); }, 16);
+    file.open(path("held.txt"));
+    file.write("a\r\n");
+    file.sync();
+    drive.whenFlushing();
+    file.write("rec-01\r\n");
+    file.write("rec-02\r\n");
+    const QString message = errorOf([&] { file.write("rec-03\r\n"); });
+    EXPECT_TRUE(message.contains(path("held.txt")) &&
+                message.contains("has not answered for 0 seconds"))
+        << message.toStdString();
+    drive.release();
+    file.close();
+    EXPECT_EQ(contents(path("held.txt")), "a\r\nrec-01\r\nrec-02\r\nrec-03\r\n");
+}
+
+TEST(DiskWorker, WritesWaitInOrderBehindAFlushAndAFailedFlushDropsNoneOfThem) {
     // A drive that ends a flush only when the test lets it, failing if told.
     std::mutex mutex;
     std::condition_variable answered;
@@ -201,8 +298,8 @@ TEST(DiskWorker, WritesWaitInOrderBehindAFlushAndNothingRunsAfterAFailure) {
     EXPECT_EQ(flushes, 2);
     EXPECT_FALSE(worker.takeFailure());
 
-    // A flush that fails: what was asked after it is not done, and the
-    // failure is told once.
+    // A flush that fails: the records written behind it still go to the
+    // file, no flush runs after it, and the failure is told once.
     worker.request();
     whenFlushing(3);
     worker.write("d\r\n");
@@ -210,7 +307,7 @@ TEST(DiskWorker, WritesWaitInOrderBehindAFlushAndNothingRunsAfterAFailure) {
     answer(true);
     worker.waitUntilIdle();
     EXPECT_EQ(flushes, 3);
-    EXPECT_EQ(written, "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(written, "a\r\nb\r\nc\r\nd\r\n");
     const std::optional<CaptureError> failure = worker.takeFailure();
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->message(), "Input/output error");

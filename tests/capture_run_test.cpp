@@ -133,10 +133,16 @@ public:
         script.pop_front();
         step();
     }
+    void waitForSave(const talvern::CaptureFile& file) override {
+        ++waits;
+        while (file.syncing())
+            processEvents();
+    }
 
     QString status;
     bool abortEnabled = false;
     int rounds = 0;
+    int waits = 0; // for the drive, with the window's events running
     std::deque<std::function<void()>> script;
     std::function<void()> onRunaway;
 
@@ -538,9 +544,10 @@ TEST_F(CaptureRunTest, NoticeOfAMissingCrGoesOnceACrComesEvenIfNoRecordIsKept) {
 
 TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
     // A sync under way keeps nothing waiting: records go on to the status box,
-    // and to the file behind the sync. Abort and Exit wait for the drive, saying so after half a
-    // second, and keep every record; a sync that fails late still ends the
-    // capture with the file named.
+    // and to the file behind the sync. Abort and Exit let the window wait for
+    // the drive, and keep every record; a sync that fails late still ends the
+    // capture with the file named, once the window has waited for the records
+    // behind it to reach the file.
     for (const char* end : {"Abort", "Exit", "late failure"}) {
         SCOPED_TRACE(end);
         HandClock time;
@@ -552,7 +559,6 @@ TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
         view.onRunaway = [&] {
             (void)slow.exit();
         };
-        std::vector<QString> whileSaving;
         Outcome ended;
         view.script = {
             [&] { port.waiting = "a\r"; },
@@ -575,20 +581,16 @@ TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
             view.script.push_back([&] { ended = end[0] == 'A' ? slow.abort() : slow.exit(); });
             // Inside Abort or Exit, while the drive takes its time.
             view.script.push_back([&] {
-                time.advanceTo(599);
-                whileSaving.push_back(view.status);
                 EXPECT_EQ(slow.state(), State::Saving);
                 EXPECT_FALSE(slow.abort() || slow.exit() || slow.start());
             });
-            view.script.push_back([&] {
-                time.advanceTo(600);
-                whileSaving.push_back(view.status);
-            });
             view.script.push_back([&] { drive.answer(false, slowFile); });
         }
+        const int waitsBefore = view.waits;
         const Outcome outcome = slow.start();
         EXPECT_EQ(fileContents(), "a\r\nb\r\n");
         EXPECT_FALSE(slowFile.isOpen() || port.isOpen);
+        EXPECT_EQ(view.waits, waitsBefore + 1);
         if (end[0] == 'l') {
             ASSERT_TRUE(outcome && outcome->message.contains(settings.CaptureFileName) &&
                         outcome->message.contains("Input/output error"));
@@ -596,44 +598,68 @@ TEST_F(CaptureRunTest, ASlowDriveHoldsUpNeitherTheRecordsNorTheirEnd) {
         }
         EXPECT_FALSE(outcome || ended);
         EXPECT_EQ(slow.state(), end[0] == 'A' ? State::Aborted : State::Ended);
-        EXPECT_EQ(whileSaving, (std::vector<QString>{"b", QStringLiteral("Saving the capture file "
-                                                                         "\"%1\"...")
-                                                              .arg(settings.CaptureFileName)}));
     }
 }
 
-TEST_F(CaptureRunTest, ReadingsWithoutCrToldOfAreKeptAtTheEndAndACutRecordIsNot) {
-    // An instrument that ends its readings with LF only: once the status box
-    // has said that no CR comes, Abort and Exit keep what waits as a last line.
-    // A record cut off by the end, with no notice, is dropped.
+TEST_F(CaptureRunTest, ReadingsEndedByLfAreKeptAtTheEndAndACutRecordIsNot) {
+    // An instrument that ends its readings with LF only: Abort and Exit keep
+    // what waits up to its last LF as a last line, before or after the status
+    // box has said that no CR comes, and after a 64 KiB cut too. A record cut
+    // off by the end, with no line end at all, is dropped unless the box told
+    // of it; the LF of a CR LF line end is no reading.
+    const QByteArray many = QByteArray("12.50 g\n").repeated(8192); // 64 KiB
+    const QByteArray fifty = QByteArray("12.51 g\n").repeated(50);
+    const QByteArray readings = "12.50 g\n12.50 g\n" + many + fifty;
     const struct {
-        bool abort;
-        qint64 endAt; // the notice shows from 3,000 ms on
+        const char* what;
+        std::vector<QByteArray> reads; // two seconds apart
+        qint64 endAfter;               // the last; the notice shows 3 s after the first byte
         QByteArray saved;
     } cases[] = {
-        {false, 3000, "kept\r\n12.50 g\n12.51 g\n\r\n"},
-        {true, 3000, "kept\r\n12.50 g\n12.51 g\n\r\n"},
-        {false, 2999, "kept\r\n"},
-        {true, 2999, "kept\r\n"},
+        {"told of", {"kept\r12.50 g\n", "12.51 g\n"}, 1000, "kept\r\n12.50 g\n12.51 g\n\r\n"},
+        {"not told of yet",
+         {"kept\r12.50 g\n", "12.51 g\n"},
+         999,
+         "kept\r\n12.50 g\n12.51 g\n\r\n"},
+        {"one reading after a record",
+         {"A1\rlast reading 12.5 g\n"},
+         1000,
+         "A1\r\nlast reading 12.5 g\n\r\n"},
+        {"a cut record", {"kept\r12.5"}, 2999, "kept\r\n"},
+        {"a cut reading after whole ones", {"kept\r12.50 g\n12.5"}, 2999, "kept\r\n12.50 g\n\r\n"},
+        {"told of, no line end at all", {"kept\r12.5"}, 3000, "kept\r\n12.5\r\n"},
+        {"CR LF line ends", {"A1\r\n", "A2\r", "\n"}, 1000, "A1\r\nA2\r\n"},
+        {"told of, then past the 64 KiB cut",
+         {"kept\r12.50 g\n", "12.50 g\n", many + fifty},
+         1000,
+         "kept\r\n" + readings.first(65536) + "\r\n" + readings.sliced(65536) + "\r\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.abort ? "Abort" : "Exit") << " at " << c.endAt);
-        HandClock time;
-        FakePort port(log);
-        SystemCaptureFile file(kInPlace);
-        CaptureRun run(settings, port, file, view, time.alarms(), time.clock());
-        view.script = {[&] { port.waiting = "kept\r12.50 g\n"; },
-                       [&] { port.waiting = "12.51 g\n"; },
-                       [&] {
-                           time.advanceTo(c.endAt);
-                           EXPECT_FALSE(c.abort ? run.abort() : run.exit());
-                       }};
-        EXPECT_FALSE(run.start());
-        EXPECT_EQ(fileContents(), c.saved);
-    }
+    for (const auto& c : cases)
+        for (const bool abort : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.what << (abort ? ", Abort" : ", Exit"));
+            HandClock time;
+            FakePort port(log);
+            SystemCaptureFile file(kInPlace);
+            CaptureRun run(settings, port, file, view, time.alarms(), time.clock());
+            view.script.clear();
+            qint64 at = 0;
+            for (const QByteArray& read : c.reads) {
+                view.script.push_back([&, read, now = at] {
+                    time.advanceTo(now);
+                    port.waiting = read;
+                });
+                at += 2000;
+            }
+            view.script.push_back([&, end = at - 2000 + c.endAfter] {
+                time.advanceTo(end);
+                EXPECT_FALSE(abort ? run.abort() : run.exit());
+            });
+            EXPECT_FALSE(run.start());
+            EXPECT_EQ(fileContents(), c.saved);
+        }
 }
 
-TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
+TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseStayReadableAndAreToldAgainAtTheEnd) {
     using talvern::LineErrors;
     const auto counts = [](quint64 framing, quint64 parity = 0, quint64 overrun = 0,
                            quint64 bufferOverrun = 0, quint64 breaks = 0) {
@@ -658,13 +684,16 @@ TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
         {"framing and parity errors, told again while they rise",
          counts(0),
          {{500, counts(12, 3), "x", errors + "12 framing, 3 parity" + check},
-          {1000, counts(12, 3), "\r", "x"},
-          {1500, counts(13, 3), "y", errors + "13 framing, 3 parity" + check}},
-         ""},
+          // Held for three seconds while records keep coming, so it can be read.
+          {1000, counts(12, 3), "\r", errors + "12 framing, 3 parity" + check},
+          {1500, counts(13, 3), "y", errors + "13 framing, 3 parity" + check},
+          {4499, counts(13, 3), "\r", errors + "13 framing, 3 parity" + check},
+          {4500, counts(13, 3), "\r", ""}},
+         errors + "13 framing, 3 parity" + check},
         {"looked at a few times a second, and a rise is told within one",
          counts(0),
          {{100, counts(1), "x", ""}, {300, counts(1), "", errors + "1 framing" + check}},
-         ""},
+         errors + "1 framing" + check},
         {"overruns of the receiver and of the system's queue",
          counts(0),
          {{500, counts(0, 0, 1, 1), "x", lost}},
@@ -673,12 +702,12 @@ TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
         {"a counter that went back is a new base",
          counts(4000000000),
          {{500, counts(7), "x", ""}, {1000, counts(9), "x", errors + "2 framing" + check}},
-         ""},
+         errors + "2 framing" + check},
         {"a break ends nothing",
          counts(0),
          {{500, counts(0, 0, 0, 0, 1), "x",
            errors + "1 break — check the cable and that the instrument is on"}},
-         ""},
+         errors + "1 break — check the cable and that the instrument is on"},
         {"a port without counters",
          LineErrors{},
          {{500, LineErrors{false, 9, 9, 9, 9, 9}, "x", ""}},
@@ -708,7 +737,7 @@ TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseAndLostBytesAgainAtTheEnd) {
             };
             EXPECT_FALSE(run.start());
             if (byExit)
-                EXPECT_EQ(run.lostBytes().toStdString(), c.atEnd.toStdString());
+                EXPECT_EQ(run.lineErrorsAtExit().toStdString(), c.atEnd.toStdString());
             else
                 EXPECT_EQ(
                     view.status.toStdString(),

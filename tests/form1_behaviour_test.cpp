@@ -17,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <csignal>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -50,16 +53,51 @@ public:
     }
     void showNotice(QWidget*, const QString& message) override { notices.append(message); }
     void quit(int status) override { quits.append(status); }
+    std::unique_ptr<QObject> askToQuit(QWidget*, const QString& question,
+                                       std::function<void()> quit) override {
+        questions.append(question);
+        answerQuit = std::move(quit);
+        auto shown = std::make_unique<QObject>();
+        QObject::connect(shown.get(), &QObject::destroyed, [this] { answerQuit = nullptr; });
+        return shown;
+    }
+    void abandon(QWidget*, int status, const QString& line) override {
+        abandoned.append(status);
+        abandonLines.append(line);
+    }
     int beeps = 0;
     QStringList failures;
     QStringList notices;
     QList<int> quits;
+    QStringList questions;
+    std::function<void()> answerQuit; // while the question shows: the user answers Quit
+    QList<int> abandoned;             // ends without waiting, by status
+    QStringList abandonLines;
     std::function<void()> whileOpen; // runs as if inside the open message box
+};
+
+// A drive whose flushes wait until the test lets them end.
+struct HeldDrive {
+    void flush() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return released; });
+    }
+    void release() {
+        const std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
 };
 
 class Form1BehaviourTest : public ::testing::Test {
 protected:
-    Form1BehaviourTest() {
+    Form1BehaviourTest() { build(); }
+    // The program, on a capture file of its own when one is given.
+    void build(std::unique_ptr<talvern::CaptureFile> file = nullptr) {
+        program.reset();
         talvern::PlatformParts parts;
         parts.devices = [this] {
             return QStringList{line.slavePath()};
@@ -70,8 +108,25 @@ protected:
         desktop = ownedDesktop.get();
         parts.dialog = std::move(ownedDialog);
         parts.desktop = std::move(ownedDesktop);
+        parts.file = std::move(file);
         program.emplace(settings, std::move(parts));
         form().show();
+    }
+
+    // Runs `action` as an event once `ready` holds, looking every 10 ms, or
+    // after ten seconds whatever holds (the test's checks then fail).
+    static void once(std::function<bool()> ready, std::function<void()> action, int waited = 0) {
+        QTimer::singleShot(10, [=] {
+            if (ready() || waited >= 10000)
+                action();
+            else
+                once(ready, action, waited + 10);
+        });
+    }
+    std::function<bool()> shows(const QString& text) {
+        return [this, text] {
+            return form().Text3->text() == text;
+        };
     }
     talvern::Form1& form() { return program->form; }
 
@@ -304,6 +359,100 @@ TEST_F(Form1BehaviourTest, ExitDuringACaptureEndsTheProgramWithStatusZero) {
     EXPECT_EQ(program->capture.state(), talvern::CaptureRun::State::Ended);
 }
 
+TEST_F(Form1BehaviourTest, AWaitForTheDriveAnswersAndAlwaysHasAWayOut) {
+    // The first record's sync is held by the drive. Whatever then waits for
+    // it (Abort, Exit, the failure path) keeps the window answering, says so
+    // after half a second and greys out what would do nothing; Exit asks
+    // whether to quit without waiting, a signal waits five seconds at most,
+    // and the status a signal asked for is kept.
+    enum class Then { Abort, QuitAtTheQuestion, SignalAnswered, SignalUnanswered, HangUp };
+    const struct {
+        const char* what;
+        Then then;
+        QList<int> abandoned; // ended without waiting, with this status
+        QList<int> quits;     // ended once the drive answered
+    } cases[] = {
+        {"Abort", Then::Abort, {}, {0}},
+        {"Exit, then Exit again and Quit", Then::QuitAtTheQuestion, {1}, {0}},
+        {"Exit, then SIGTERM, and the drive answers", Then::SignalAnswered, {}, {143}},
+        {"Exit, then SIGTERM, and the drive does not answer", Then::SignalUnanswered, {143}, {143}},
+        {"the line hangs up", Then::HangUp, {}, {1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HeldDrive drive;
+        build(std::make_unique<talvern::SystemCaptureFile>(talvern::DiskWorker::Runs::OnItsThread,
+                                                           [&] { drive.flush(); }));
+        const QString file = dir.filePath(QStringLiteral("held%1.txt").arg(int(c.then)));
+        QTest::keyClicks(form().Text2, file);
+        const QString saving = QStringLiteral("Saving the capture file \"%1\"...").arg(file);
+        bool sawSaving = false;
+        QList<bool> greyed; // Abort and Browse while waiting, then after
+        const auto buttons = [&] {
+            greyed << !form().Command3->isEnabled() << !form().Command4->isEnabled();
+        };
+        // Once the wait has said why it waits: the test's part, then the drive.
+        std::function<void()> whileWaiting = [&] {
+            sawSaving = true;
+            buttons();
+            switch (c.then) {
+            case Then::QuitAtTheQuestion:
+                QTest::mouseClick(form().Command2, Qt::LeftButton);
+                ASSERT_EQ(desktop->questions.size(), 1);
+                EXPECT_TRUE(desktop->questions[0].contains(file) &&
+                            desktop->questions[0].contains("has not answered for"))
+                    << desktop->questions[0].toStdString();
+                desktop->answerQuit();
+                break;
+            case Then::SignalAnswered:
+                QTimer::singleShot(100, [&] { drive.release(); });
+                form().endBySignal(SIGTERM);
+                EXPECT_TRUE(desktop->abandoned.isEmpty());
+                break;
+            case Then::SignalUnanswered:
+                once([&] { return !desktop->abandoned.isEmpty(); }, [&] { drive.release(); });
+                form().endBySignal(SIGTERM);
+                break;
+            default:
+                break;
+            }
+            drive.release();
+        };
+        once(shows("a"), [&] {
+            once(shows(saving), whileWaiting);
+            switch (c.then) {
+            case Then::Abort:
+                QTest::mouseClick(form().Command3, Qt::LeftButton);
+                buttons();
+                EXPECT_EQ(form().Text3->text(), "Upload Abort");
+                QTest::mouseClick(form().Command2, Qt::LeftButton);
+                break;
+            case Then::HangUp:
+                line.closeMaster();
+                break;
+            default:
+                QTest::mouseClick(form().Command2, Qt::LeftButton);
+            }
+        });
+        later([&] { line.send("a\r"); });
+        QTest::mouseClick(form().Command1, Qt::LeftButton);
+        EXPECT_TRUE(sawSaving);
+        if (c.then == Then::Abort)
+            EXPECT_EQ(greyed, (QList<bool>{true, true, false, false}));
+        else
+            EXPECT_EQ(greyed, (QList<bool>{true, true}));
+        EXPECT_EQ(desktop->abandoned, c.abandoned);
+        for (const QString& said : desktop->abandonLines)
+            EXPECT_TRUE(said.contains(file)) << said.toStdString();
+        EXPECT_EQ(desktop->quits.mid(0, c.quits.size()), c.quits);
+        if (c.then == Then::HangUp) {
+            EXPECT_TRUE(desktop->failures.size() == 1 &&
+                        desktop->failures[0].contains(line.slavePath()));
+        }
+        EXPECT_EQ(contents(file), "a\r\n");
+    }
+}
+
 TEST_F(Form1BehaviourTest, FailurePathShowsTheMessageThenEndsWithStatusOne) {
     const QString file = dir.filePath("missing/x.txt");
     QTest::keyClicks(form().Text2, file);
@@ -405,6 +554,28 @@ TEST_F(Form1BehaviourTest, StatusBoxShowsALongRecordByItsStartAndLength) {
     QTest::mouseClick(form().Command1, Qt::LeftButton);
     instrument.join();
     EXPECT_EQ(contents(file), record + "\r\n");
+}
+
+TEST_F(Form1BehaviourTest, StatusBoxCutsOtherLongTextsWithoutALengthOrHalfACharacter) {
+    // Only a record is shown with its length in bytes; any other text (a
+    // file's name in a notice) is cut, if it must be, between characters.
+    const QString clef = QStringLiteral("\U0001D11E"); // two UTF-16 units
+    const struct {
+        QString name;
+        qsizetype shown; // characters of the text shown before "…"; -1: all
+    } cases[] = {
+        {clef.repeated(1000), 1023}, // a pair would be split at 1024
+        {QStringLiteral("a").repeated(2000), 1024},
+        {QStringLiteral("capture.txt"), -1},
+    };
+    for (const auto& c : cases) {
+        const QString text = QStringLiteral("Saving the capture file \"%1\"...").arg(c.name);
+        form().setStatusText(text);
+        QTest::qWait(60); // past the repaint bound
+        const QString shown = form().Text3->text();
+        EXPECT_FALSE(shown.contains("bytes"));
+        EXPECT_EQ(shown, c.shown < 0 ? text : text.first(c.shown) + QChar(0x2026));
+    }
 }
 
 TEST_F(Form1BehaviourTest, StatusTooltipNamesPortAndFullPathWhileCapturing) {

@@ -177,3 +177,48 @@ TEST_F(ProgramTest, TerminationSignalsEndTheCaptureCleanly) {
         }
     }
 }
+
+TEST_F(ProgramTest, ADriveThatNeverAnswersCannotHoldTheProgram) {
+    // The capture file's first sync never ends (its drive stopped answering).
+    // Asked at the question, the program quits without waiting, with status 1;
+    // a request to terminate waits five seconds more, then ends with its
+    // status. Either way the window goes, and one line on standard error
+    // names the file, while the drive still holds its thread.
+    const struct {
+        const char* what;
+        bool bySignal;
+        int status;
+    } cases[] = {{"Quit at the question", false, 1}, {"SIGTERM", true, 128 + SIGTERM}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString hold = dir.filePath("hold");
+        QFile(hold).open(QIODevice::WriteOnly);
+        const QString errors = dir.filePath("errors.txt");
+        program = std::make_unique<HarnessProcess>(
+            QStringList{"--hold-flush", hold, line.slavePath()}, QString(), QString(), errors);
+        ASSERT_FALSE(program->waitFor("ready").isNull());
+        const QString file = dir.filePath(QStringLiteral("held%1.txt").arg(c.status));
+        startCapture(file);
+        line.send("a\r");
+        ASSERT_TRUE(program->waitForStatus("a"));
+        program->send("click Command2");
+        ASSERT_TRUE(
+            program->waitForStatus(QStringLiteral("Saving the capture file \"%1\"...").arg(file)));
+        if (c.bySignal) {
+            ::kill(pid_t(program->process.processId()), SIGTERM);
+            EXPECT_EQ(program->waitForExit(3000), -1) << "ended before its patience ran out";
+        } else {
+            program->send("click Command2");
+            const QString question = program->waitFor("message plain: The drive has not answered");
+            EXPECT_TRUE(question.contains(file)) << question.toStdString();
+            program->send("press Quit");
+        }
+        EXPECT_EQ(program->waitForExit(), c.status);
+        EXPECT_TRUE(QFile::exists(hold)) << "the drive answered after all";
+        const QByteArray said = contents(errors);
+        EXPECT_EQ(said.count("TALVERN: "), 1) << said.toStdString();
+        EXPECT_TRUE(said.contains(file.toUtf8())) << said.toStdString();
+        EXPECT_EQ(contents(file), "a\r\n");
+        QFile::remove(hold);
+    }
+}

@@ -2,6 +2,7 @@
 
 #include "capture_run.h"
 #include "file_name.h"
+#include "program_end.h"
 #include "status_box_style.h"
 #include "window_font.h"
 
@@ -13,7 +14,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -162,6 +162,7 @@ Form1::Form1(UploadSettings& settings, std::unique_ptr<DescribedPort> port,
         FileNameIO = std::make_unique<FileDialogAdapter>(this);
     if (!desktop_)
         desktop_ = std::make_unique<QtDesktop>();
+    end_ = std::make_unique<ProgramEnd>(*this, *desktop_);
 
     // One handler per control and event.
     const std::pair<QRadioButton*, void (Form1::*)()> options[] = {
@@ -245,7 +246,7 @@ void Form1::Command4_Click() {
     // Browse: however the dialog closed, the box takes its name (a cancel keeps
     // the one chosen before). The dialog opens on the newest record. Not while
     // the file is being saved: the program may end as soon as it is.
-    if (saving())
+    if (end_->waiting())
         return;
     showPendingStatus();
     FileNameIO->ShowSave();
@@ -280,8 +281,8 @@ void Form1::Command3_Click() {
     showPendingStatus();
     if (outcome)
         return failurePath(*outcome);
-    // Exit asked for while Abort saved the file: the program ends now.
-    if (const std::optional<int> status = std::exchange(endAfterSaving_, std::nullopt))
+    // An end asked for while Abort saved the file: the program ends now.
+    if (const std::optional<int> status = end_->asked())
         requestEnd(*status);
 }
 
@@ -291,8 +292,9 @@ void Form1::Command2_Click() {
 
 void Form1::closeEvent(QCloseEvent* event) {
     // Closing the window ends the program as Exit does; while the file is
-    // being saved the window stays until it is.
-    if (saving())
+    // being saved the window stays until it is, or the user quits without
+    // waiting.
+    if (end_->waiting())
         event->ignore();
     else
         event->accept();
@@ -303,19 +305,14 @@ void Form1::endBySignal(int signalNumber) {
     requestEnd(128 + signalNumber);
 }
 
-bool Form1::saving() const {
-    return capture_ && capture_->state() == CaptureRun::State::Saving;
-}
-
 void Form1::requestEnd(int status) {
-    // While Abort or Exit waits for the drive, a further Exit, close or
-    // signal changes nothing but that the program ends once the file is
-    // saved: the window stays meanwhile and says so.
-    if (saving()) {
-        endAfterSaving_ = endAfterSaving_.value_or(status);
-        return;
-    }
-    endProgram(capture_ ? capture_->exit() : Outcome(), status);
+    // While the window waits for the drive, the end waits too, or the user
+    // or the system's patience ends the program without waiting.
+    end_->ask(status);
+    if (end_->waiting())
+        return end_->whileWaiting(status);
+    const Outcome outcome = capture_ ? capture_->exit() : Outcome();
+    endProgram(outcome, *end_->asked());
 }
 
 void Form1::endProgram(const Outcome& outcome, int status) {
@@ -323,15 +320,16 @@ void Form1::endProgram(const Outcome& outcome, int status) {
         failurePath(*outcome);
         return;
     }
-    // Bytes the line lost are said before the window goes: the status box,
+    // Errors the line had are said before the window goes: the status box,
     // where the capture told of them, goes with it. Not when the system ends
     // the program (a logout), where nobody may be there to answer.
-    if (status == 0 && capture_ && !capture_->lostBytes().isEmpty())
+    if (status == 0 && capture_ && !capture_->lineErrorsAtExit().isEmpty())
         desktop_->showNotice(
-            this, capture_->lostBytes() +
+            this, capture_->lineErrorsAtExit() +
                       QStringLiteral(".\n\nThe capture file holds the records as they "
-                                     "arrived: where bytes were lost, a record may be short, "
-                                     "or two records may be joined."));
+                                     "arrived: where bytes were lost or broken, a record may "
+                                     "be short or hold wrong characters, or two records may "
+                                     "be joined."));
     hide();
     desktop_->quit(status);
 }
@@ -362,14 +360,14 @@ void Form1::setStatusText(const QString& text) {
 }
 
 QString Form1::statusBoxText(const QString& text) {
-    // A record can be 64 KiB long; laid out whole, every repaint of the box
-    // would cost megabytes. The box shows its start and says how long it is;
-    // the file has all of it.
-    constexpr qsizetype kShown = 256;
+    // Laid out whole, a very long text would cost every repaint of the box
+    // (records come already cut to their start and length): the box shows its
+    // start, never half a character.
+    constexpr qsizetype kShown = 1024;
     if (text.size() <= kShown)
         return text;
-    return text.first(kShown) +
-           QStringLiteral("\u2026 (%1 bytes)").arg(QLocale().toString(qint64(text.size())));
+    const qsizetype cut = text.at(kShown - 1).isHighSurrogate() ? kShown - 1 : kShown;
+    return text.first(cut) + QChar(0x2026);
 }
 
 void Form1::showPendingStatus() {
@@ -406,6 +404,10 @@ void Form1::setAbortEnabled(bool enabled) {
                 .arg(settings_.PortNumber)
                 .arg(Comm1->deviceFor(settings_.PortNumber),
                      QFileInfo(withHomeFolder(settings_.CaptureFileName)).absoluteFilePath())));
+}
+
+void Form1::waitForSave(const CaptureFile& file) {
+    end_->waitForSave(file);
 }
 
 void Form1::beep() {

@@ -24,6 +24,7 @@ class QRadioButton;
 namespace talvern {
 
 class CaptureRun;
+class ProgramEnd;
 
 // The one window: port options, file name, instructions, status and the three
 // capture buttons, laid out at fixed places. Its handlers fill the settings and
@@ -49,6 +50,7 @@ public:
     void setAbortEnabled(bool enabled) override;
     void beep() override;
     void processEvents() override;
+    void waitForSave(const CaptureFile& file) override;
 
     // Ends the program as a termination signal asks: the capture closed properly.
     void endBySignal(int signalNumber);
@@ -94,8 +96,6 @@ private:
     // Exit, a close of the window or a signal: ends the program with `status`
     // once the capture has closed everything.
     void requestEnd(int status);
-    // Abort or Exit waits for the drive to have the file.
-    bool saving() const;
     // Ends the program once the capture has closed everything: `status`, or the
     // failure path when closing failed.
     void endProgram(const Outcome& outcome, int status);
@@ -106,7 +106,7 @@ private:
     void describePort(QRadioButton* option, int number);
     // Puts the newest status text in the box now, unless nobody can see it.
     void showPendingStatus();
-    // What the box shows of a text: a long one by its start and its length.
+    // What the box shows of a text: a very long one by its start.
     static QString statusBoxText(const QString& text);
 
     UploadSettings& settings_;
@@ -120,7 +120,7 @@ private:
     QTimer statusRepaint_;      // runs from the first text not shown until it shows
     std::unique_ptr<Desktop> desktop_;
     CaptureRun* capture_ = nullptr;
-    std::optional<int> endAfterSaving_; // the status an end asked for while saving
+    std::unique_ptr<ProgramEnd> end_;
 };
 
 } // namespace talvern

@@ -108,16 +108,22 @@ void SystemCaptureFile::writeNow(QByteArrayView bytes) {
             const QString reason = error == ERROR_SUCCESS
                                        ? QStringLiteral("the system took none of the bytes")
                                        : systemErrorText(error);
-            // Take back what got in of these lines, so the file ends in a whole
-            // line: a write that failed may still have taken some of its bytes.
+            // Every whole line the system took stays; what got in of the next
+            // one is taken back, so the file ends in a whole line: a write that
+            // failed may still have taken some of its bytes.
+            const qsizetype taken = p - bytes.data();
+            const qsizetype kept = wholeLines(bytes.first(taken));
             LARGE_INTEGER now{};
-            const bool grew = sized && (p != bytes.data() || !::GetFileSizeEx(file, &now) ||
-                                        now.QuadPart > whole.QuadPart);
+            const bool grew = sized && (kept < taken || !::GetFileSizeEx(file, &now) ||
+                                        now.QuadPart > whole.QuadPart + kept);
+            LARGE_INTEGER end = whole;
+            end.QuadPart += kept;
             if (grew &&
-                (!::SetFilePointerEx(file, whole, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
-                fail("Cannot write to", QStringLiteral("%1; its last line is incomplete (%2)")
-                                            .arg(reason, systemErrorText(::GetLastError())));
-            fail("Cannot write to", reason);
+                (!::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file)))
+                failWriting(QStringLiteral("%1; its last line is incomplete (%2)")
+                                .arg(reason, systemErrorText(::GetLastError())),
+                            kept);
+            failWriting(reason, kept);
         }
         p += written;
         left -= qsizetype(written);

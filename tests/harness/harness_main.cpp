@@ -8,6 +8,7 @@
 //   enabled NAME       prints "enabled NAME 1" or "enabled NAME 0"
 //   settings           prints "settings: PORT NAME"
 //   dismiss            closes the dialog or message box that is showing (cancel)
+//   press TEXT         presses the button TEXT of the message box that is showing
 //   close              closes the window by its frame
 //   syncs              prints "syncs: N", how often the capture file was synced
 //
@@ -16,21 +17,27 @@
 // when another dialog (the Save As dialog) opens. Line ends and
 // backslashes in printed texts are escaped as \r, \n and \\.
 //
-//   talvern_harness [--no-sync] DEVICE_FOR_COM1 [DEVICE_FOR_COM2 ...]
+//   talvern_harness [--no-sync] [--hold-flush PATH] DEVICE_FOR_COM1 [DEVICE_FOR_COM2 ...]
 //
 // With --no-sync the capture file is never synced to disk while it is open (for
 // the benchmarks, to weigh what syncing costs); it is still synced as it closes.
+// With --hold-flush, a flush of the capture file waits for as long as the file
+// PATH exists, as a drive that does not answer, and then fails with an
+// input/output error if PATH.fail exists.
 #include "comain.h"
 #include "support/sync_counting_file.h"
 #include "termination_signals.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -80,6 +87,18 @@ void run(const QString& line) {
         say(QStringLiteral("syncs: %1").arg(captureFile->syncs));
         return;
     }
+    if (command == QLatin1String("press")) {
+        const QString text = line.section(' ', 1);
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                for (QAbstractButton* button : box->buttons())
+                    if (button->text() == text) {
+                        button->click();
+                        return;
+                    }
+        say("error: no button " + text);
+        return;
+    }
     QWidget* widget = name.isEmpty() ? nullptr : control(name);
     if (!name.isEmpty() && !widget && command != QLatin1String("settings")) {
         say("error: no control " + name);
@@ -119,9 +138,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QStringList devices;
     bool noSync = false;
+    QString hold;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-sync") == 0)
             noSync = true;
+        else if (std::strcmp(argv[i], "--hold-flush") == 0 && i + 1 < argc)
+            hold = QString::fromLocal8Bit(argv[++i]);
         else
             devices.append(QString::fromLocal8Bit(argv[i]));
     }
@@ -134,7 +156,17 @@ int main(int argc, char** argv) {
     parts.devices = [devices] {
         return devices;
     };
-    auto file = std::make_unique<SyncCountingFile>();
+    std::function<void()> beforeFlush;
+    if (!hold.isEmpty())
+        beforeFlush = [hold] {
+            while (QFile::exists(hold))
+                QThread::msleep(20);
+            if (QFile::exists(hold + ".fail"))
+                throw talvern::captureFileError("Cannot save", captureFile->name(),
+                                                "Input/output error");
+        };
+    auto file = std::make_unique<SyncCountingFile>(talvern::DiskWorker::Runs::OnItsThread,
+                                                   std::move(beforeFlush));
     file->skip = noSync;
     captureFile = file.get();
     parts.file = std::move(file);

@@ -1,5 +1,7 @@
 #include "event_loop_view.h"
 
+#include "capture_file.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -14,4 +16,9 @@ void EventLoopView::processEvents() {
     // As the window does: posted events first, then one pass that may wait.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void EventLoopView::waitForSave(const talvern::CaptureFile& file) {
+    while (file.syncing())
+        processEvents();
 }

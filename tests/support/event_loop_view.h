@@ -14,6 +14,7 @@ public:
     void setAbortEnabled(bool enabled) override { abortEnabled = enabled; }
     void beep() override { ++beeps; }
     void processEvents() override;
+    void waitForSave(const talvern::CaptureFile& file) override;
 
     QString status;
     qsizetype statusChanges = 0;

@@ -8,7 +8,7 @@
 #endif
 
 HarnessProcess::HarnessProcess(const QStringList& devices, const QString& workingDirectory,
-                               const QString& display) {
+                               const QString& display, const QString& errorFile) {
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -16,7 +16,10 @@ HarnessProcess::HarnessProcess(const QStringList& devices, const QString& workin
     if (!display.isEmpty())
         environment.insert("DISPLAY", display);
     process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (errorFile.isEmpty())
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    else
+        process.setStandardErrorFile(errorFile);
     process.start(QStringLiteral(TALVERN_HARNESS), devices);
     process.waitForStarted(10000);
 }

@@ -6,11 +6,12 @@
 // The test harness program in a process of its own, spoken to line by line.
 class HarnessProcess {
 public:
-    // Starts the harness with COM1, COM2, ... mapped to `devices`, in
-    // `workingDirectory` when one is given: headless, or on the X display named
-    // by `display` (":1") when one is given.
+    // Starts the harness with COM1, COM2, ... mapped to `devices` (which may
+    // begin with the harness's options), in `workingDirectory` when one is
+    // given: headless, or on the X display named by `display` (":1") when one
+    // is given. Its standard error goes to `errorFile` when one is given.
     explicit HarnessProcess(const QStringList& devices, const QString& workingDirectory = {},
-                            const QString& display = {});
+                            const QString& display = {}, const QString& errorFile = {});
     ~HarnessProcess();
 
     void send(const QString& command);

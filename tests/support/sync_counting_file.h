@@ -7,8 +7,9 @@
 class SyncCountingFile final : public talvern::CaptureFile {
 public:
     explicit SyncCountingFile(
-        talvern::DiskWorker::Runs syncs = talvern::DiskWorker::Runs::OnItsThread)
-        : file_(syncs) {}
+        talvern::DiskWorker::Runs syncs = talvern::DiskWorker::Runs::OnItsThread,
+        std::function<void()> beforeFlush = {})
+        : file_(syncs, std::move(beforeFlush)) {}
 
     void open(const QString& name) override { file_.open(name); }
     void empty() override { file_.empty(); }
@@ -20,6 +21,10 @@ public:
             file_.sync();
     }
     bool syncing() const override { return file_.syncing(); }
+    qint64 unansweredMs() const override { return file_.unansweredMs(); }
+    std::optional<QDateTime> lastConfirmedSave() const override {
+        return file_.lastConfirmedSave();
+    }
     void check() override {
         if (std::exchange(failed_, false))
             throw talvern::captureFileError("Cannot save", name(), "Input/output error");
