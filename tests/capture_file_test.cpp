@@ -2,6 +2,7 @@
 #include "failure.h"
 #include "support/error_of.h"
 #include "support/file_contents.h"
+#include "support/held_drive.h"
 #include "system_capture_file.h"
 
 #include <QDir>
@@ -32,29 +33,6 @@ class CaptureFileTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
-};
-
-// A drive whose flushes wait until the test lets them end.
-struct HeldDrive {
-    void flush() {
-        std::unique_lock lock(mutex);
-        ++flushes;
-        changed.notify_all();
-        changed.wait(lock, [this] { return released; });
-    }
-    void whenFlushing() {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return flushes > 0; });
-    }
-    void release() {
-        const std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    int flushes = 0;
-    bool released = false;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "program.h"
 #include "support/file_contents.h"
+#include "support/held_drive.h"
 #include "support/moved_home.h"
 #include "support/pseudo_terminal.h"
 
@@ -74,22 +75,6 @@ public:
     QList<int> abandoned;             // ends without waiting, by status
     QStringList abandonLines;
     std::function<void()> whileOpen; // runs as if inside the open message box
-};
-
-// A drive whose flushes wait until the test lets them end.
-struct HeldDrive {
-    void flush() {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return released; });
-    }
-    void release() {
-        const std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool released = false;
 };
 
 class Form1BehaviourTest : public ::testing::Test {
