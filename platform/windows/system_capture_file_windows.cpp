@@ -17,18 +17,43 @@ HANDLE handleOf(qintptr handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// The device that Windows opens for `name` instead of a file, or an empty
-// string: a path into the device space (\\.\COM2), or a last part whose
-// stem is a device's name in any folder, with any extension ("nul.txt",
-// "com2.log", "con"), trailing spaces dropped as Windows drops them.
-QString deviceNamedBy(const QString& name) {
-    if (name.startsWith(QLatin1String("\\\\.\\")) || name.startsWith(QLatin1String("//./")))
-        return name;
-    QString stem = name.mid(name.lastIndexOf(QRegularExpression(QStringLiteral("[\\\\/:]"))) + 1);
-    stem = stem.left(stem.indexOf(QLatin1Char('.'))).trimmed().toUpper();
+// Why records written under `name` would not be kept in a file that anyone
+// sees, or an empty string:
+// - a path into the device space ("\\.\COM2", "\\?\GLOBALROOT\...") names a
+//   device, unless it goes on with a drive or a server's share;
+// - a last part whose stem is a device's name is that device in any folder,
+//   for Windows ends the name at a dot, a colon or trailing spaces ("nul.txt",
+//   "com2.log", "com1:", "nul .txt", "con").
+QString refusalOf(const QString& name) {
+    static const QRegularExpression deviceSpace(QStringLiteral(R"(^([\\/]{2}[.?][\\/]|\\\?\?\\))"));
+    static const QRegularExpression fileOnADrive(
+        QStringLiteral(R"(^([a-z]:[\\/]|unc[\\/][^\\/]+[\\/][^\\/]+[\\/]))"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression drive(QStringLiteral("^[a-z]:"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression separator(QStringLiteral(R"([\\/])"));
     static const QRegularExpression devices(
         QStringLiteral("^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|(COM|LPT)[1-9\u00b9\u00b2\u00b3])$"));
-    return devices.match(stem).hasMatch() ? stem : QString();
+    const auto device = [](const QString& what) {
+        return QStringLiteral("Windows takes \"%1\" for a device, not a file; choose another name")
+            .arg(what);
+    };
+
+    QString path = name;
+    if (const QRegularExpressionMatch prefix = deviceSpace.match(path); prefix.hasMatch()) {
+        path = path.mid(prefix.capturedLength());
+        if (!fileOnADrive.match(path).hasMatch())
+            return device(name);
+    }
+    path = path.mid(drive.match(path).capturedLength());
+
+    QString stem = path.mid(path.lastIndexOf(separator) + 1);
+    stem = stem.left(stem.indexOf(QLatin1Char(':')));
+    stem = stem.left(stem.indexOf(QLatin1Char('.'))).trimmed().toUpper();
+    if (devices.match(stem).hasMatch())
+        return device(stem);
+
+    return {};
 }
 
 } // namespace
@@ -58,10 +83,8 @@ void SystemCaptureFile::open(const QString& name) {
 
     // A device is never opened as a capture file: opening one may already
     // change the line it drives.
-    if (const QString device = deviceNamedBy(name); !device.isEmpty())
-        fail("Cannot create",
-             QStringLiteral("Windows takes \"%1\" for a device, not a file; choose another name")
-                 .arg(device));
+    if (const QString refusal = refusalOf(name); !refusal.isEmpty())
+        fail("Cannot create", refusal);
 
     // Created, or opened as it is, only when nobody else writes to it: one
     // capture per file. Others may read it meanwhile, but neither write to it

@@ -84,30 +84,56 @@ TEST_F(CaptureFileWindowsTest, FailuresNameTheFileAndTheSystemsReason) {
 
 TEST_F(CaptureFileWindowsTest, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
     // Windows takes these names for its devices in any folder, with or without
-    // an extension: a capture into "com2.log" would send every record out of
-    // COM2, one into "nul.txt" would keep nothing. Names that only look alike
-    // are files.
+    // an extension or a colon after the name: a capture into "com2.log" would
+    // send every record out of COM2, one into "nul:" would keep nothing. A path
+    // into the device space names the device. Names that only look alike are
+    // files, and so are paths into the device space that name a file on a drive.
+    const QString native = QDir::toNativeSeparators(dir.path());
     const struct {
         QString name;
-        bool device;
+        QString device; // empty: a file
     } cases[] = {
-        {dir.filePath("nul.txt"), true},      {dir.filePath("COM2.log"), true},
-        {dir.filePath("aux"), true},          {dir.filePath("prn.csv"), true},
-        {dir.filePath("Lpt1.txt"), true},     {dir.filePath("con"), true},
-        {dir.filePath("nul .txt"), true},     {"\\\\.\\COM2", true},
-        {dir.filePath("com10.txt"), false},   {dir.filePath("nullable.txt"), false},
-        {dir.filePath("console.txt"), false}, {dir.filePath("com.txt"), false},
+        {dir.filePath("nul.txt"), "NUL"},
+        {dir.filePath("COM2.log"), "COM2"},
+        {dir.filePath("aux"), "AUX"},
+        {dir.filePath("prn.csv"), "PRN"},
+        {dir.filePath("Lpt1.txt"), "LPT1"},
+        {dir.filePath("con"), "CON"},
+        {dir.filePath("nul .txt"), "NUL"},
+        {"\\\\.\\COM2", "\\\\.\\COM2"},
+        {native + "\\com1:", "COM1"},
+        {dir.filePath("nul:"), "NUL"},
+        {dir.filePath("nul:x"), "NUL"},
+        {dir.filePath("Aux:"), "AUX"},
+        {"com1:", "COM1"},
+        {"\\\\?\\GLOBALROOT\\Device\\Null", "\\\\?\\GLOBALROOT\\Device\\Null"},
+        {"\\\\?\\" + native + "\\nul.txt", "NUL"},
+        {dir.filePath("com10.txt"), {}},
+        {dir.filePath("nullable.txt"), {}},
+        {dir.filePath("console.txt"), {}},
+        {dir.filePath("com.txt"), {}},
+        {"\\\\?\\" + native + "\\long.txt", {}},
+        {"\\\\.\\" + native + "\\dotted.txt", {}},
     };
     for (const auto& c : cases) {
+        const QString before =
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).join(", ");
         SystemCaptureFile file;
         const QString message = errorOf([&] { file.open(c.name); });
-        if (!c.device) {
-            EXPECT_EQ(message, "<no error>") << c.name.toStdString();
+        if (c.device.isEmpty()) {
+            EXPECT_EQ(message.toStdString(), "<no error>") << c.name.toStdString();
             file.close();
             continue;
         }
-        EXPECT_TRUE(message.contains(c.name) && message.contains("device"))
+        // Refused by its name, not by what opening it found.
+        EXPECT_TRUE(message.startsWith("Cannot create capture file \"") &&
+                    message.endsWith("\": Windows takes \"" + c.device +
+                                     "\" for a device, not a file; choose another name"))
             << c.name.toStdString() << ": " << message.toStdString();
         EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).join(", ").toStdString(),
+            before.toStdString())
+            << c.name.toStdString();
     }
 }
