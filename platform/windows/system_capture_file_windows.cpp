@@ -23,7 +23,8 @@ HANDLE handleOf(qintptr handle) {
 //   device, unless it goes on with a drive or a server's share;
 // - a last part whose stem is a device's name is that device in any folder,
 //   for Windows ends the name at a dot, a colon or trailing spaces ("nul.txt",
-//   "com2.log", "com1:", "nul .txt", "con").
+//   "com2.log", "com1:", "nul .txt", "con");
+// - any other colon after the drive's names a stream of the file.
 QString refusalOf(const QString& name) {
     static const QRegularExpression deviceSpace(QStringLiteral(R"(^([\\/]{2}[.?][\\/]|\\\?\?\\))"));
     static const QRegularExpression fileOnADrive(
@@ -53,6 +54,10 @@ QString refusalOf(const QString& name) {
     if (devices.match(stem).hasMatch())
         return device(stem);
 
+    if (path.contains(QLatin1Char(':')))
+        return QStringLiteral("the colon would make Windows put the records in a hidden part of "
+                              "the file (a stream) that Explorer and most programs never show; "
+                              "choose a name without a colon after the drive");
     return {};
 }
 
@@ -82,7 +87,7 @@ void SystemCaptureFile::open(const QString& name) {
         fail("Cannot create", QStringLiteral("the name contains a NUL character"));
 
     // A device is never opened as a capture file: opening one may already
-    // change the line it drives.
+    // change the line it drives. Nor is a stream, which nobody would see.
     if (const QString refusal = refusalOf(name); !refusal.isEmpty())
         fail("Cannot create", refusal);
 

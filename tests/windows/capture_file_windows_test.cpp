@@ -137,3 +137,42 @@ TEST_F(CaptureFileWindowsTest, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
             << c.name.toStdString();
     }
 }
+
+TEST_F(CaptureFileWindowsTest, StreamNamesAreRefusedBeforeAnythingIsOpened) {
+    // A colon after the drive's names a stream of the file: on NTFS the
+    // records would go into a part of it that Explorer shows as empty.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const QString native = QDir::toNativeSeparators(dir.path());
+    const struct {
+        QString name;
+        bool stream;
+    } cases[] = {
+        {dir.filePath("data.txt:stream"), true},
+        {dir.filePath("data.txt:stream:$DATA"), true},
+        {native + "\\data.txt:", true},
+        {"\\\\?\\" + native + "\\data.txt:stream", true},
+        {"data.txt:stream", true},
+        {dir.filePath("plain.txt"), false},
+    };
+    for (const auto& c : cases) {
+        SystemCaptureFile file;
+        const QString message = errorOf([&] { file.open(c.name); });
+        if (!c.stream) {
+            EXPECT_EQ(message.toStdString(), "<no error>") << c.name.toStdString();
+            file.close();
+            continue;
+        }
+        EXPECT_TRUE(message.startsWith("Cannot create capture file \"" + c.name + "\": ") &&
+                    message.contains("hidden part of the file"))
+            << c.name.toStdString() << ": " << message.toStdString();
+        EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList({"data*"}, QDir::AllEntries | QDir::System)
+                      .join(", ")
+                      .toStdString(),
+                  "")
+            << c.name.toStdString();
+    }
+    QDir::setCurrent(before);
+}
