@@ -2,6 +2,7 @@
 
 #include "capture_run.h"
 #include "file_name.h"
+#include "full_path.h"
 #include "status_box_style.h"
 #include "window_font.h"
 
@@ -405,7 +406,7 @@ void Form1::setAbortEnabled(bool enabled) {
             QStringLiteral("Capturing from COM%1 (%2) into %3")
                 .arg(settings_.PortNumber)
                 .arg(Comm1->deviceFor(settings_.PortNumber),
-                     QFileInfo(withHomeFolder(settings_.CaptureFileName)).absoluteFilePath())));
+                     fullPathOf(withHomeFolder(settings_.CaptureFileName))))); // its full path
 }
 
 void Form1::beep() {

@@ -1,5 +1,6 @@
 #include "system_capture_file.h"
 
+#include "full_path.h"
 #include "system_error.h"
 
 #include <windows.h>
@@ -91,11 +92,19 @@ void SystemCaptureFile::open(const QString& name) {
     if (const QString refusal = refusalOf(name); !refusal.isEmpty())
         fail("Cannot create", refusal);
 
+    // From here on the file goes by the full path Windows keeps it under, in
+    // messages too: a relative name made absolute, trailing dots and spaces
+    // dropped ("data.txt." is written as data.txt). That path is checked
+    // too: it may name a device where the name as typed did not ("nul\.").
+    name_ = fullPathOf(name);
+    if (const QString refusal = refusalOf(name_); !refusal.isEmpty())
+        fail("Cannot create", refusal);
+
     // Created, or opened as it is, only when nobody else writes to it: one
     // capture per file. Others may read it meanwhile, but neither write to it
     // nor rename or delete it. It is emptied once the port is open (empty()).
     const HANDLE file =
-        ::CreateFileW(reinterpret_cast<const wchar_t*>(name.utf16()), GENERIC_WRITE,
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(name_.utf16()), GENERIC_WRITE,
                       FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         failWithErrno("Cannot create", int(::GetLastError()));

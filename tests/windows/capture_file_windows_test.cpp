@@ -45,7 +45,7 @@ TEST_F(CaptureFileWindowsTest, UnicodeNamesAndLineEndsReachTheDiskUnchanged) {
 }
 
 TEST_F(CaptureFileWindowsTest, WhileOpenOthersMayReadButNotWriteTheFile) {
-    const QString name = dir.filePath("held.txt");
+    const QString name = QDir::toNativeSeparators(dir.filePath("held.txt"));
     SystemCaptureFile file;
     file.open(name);
     file.write("one\r\n");
@@ -71,7 +71,7 @@ TEST_F(CaptureFileWindowsTest, WhileOpenOthersMayReadButNotWriteTheFile) {
 }
 
 TEST_F(CaptureFileWindowsTest, FailuresNameTheFileAndTheSystemsReason) {
-    const QString missing = dir.filePath("no-such-folder/out.txt");
+    const QString missing = QDir::toNativeSeparators(dir.filePath("no-such-folder/out.txt"));
     SystemCaptureFile file;
     const QString message = errorOf([&] { file.open(missing); });
     // The system's own words for the error, as FormatMessage gives them.
@@ -108,6 +108,7 @@ TEST_F(CaptureFileWindowsTest, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
         {"com1:", "COM1"},
         {"\\\\?\\GLOBALROOT\\Device\\Null", "\\\\?\\GLOBALROOT\\Device\\Null"},
         {"\\\\?\\" + native + "\\nul.txt", "NUL"},
+        {native + "\\nul\\.", "NUL"},
         {dir.filePath("com10.txt"), {}},
         {dir.filePath("nullable.txt"), {}},
         {dir.filePath("console.txt"), {}},
@@ -172,6 +173,36 @@ TEST_F(CaptureFileWindowsTest, StreamNamesAreRefusedBeforeAnythingIsOpened) {
                       .join(", ")
                       .toStdString(),
                   "")
+            << c.name.toStdString();
+    }
+    QDir::setCurrent(before);
+}
+
+TEST_F(CaptureFileWindowsTest, TheFileIsNamedByTheFullPathWindowsKeeps) {
+    // Windows makes a relative name absolute and drops the trailing dots and
+    // spaces of a name: the file and every message name what it writes.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const struct {
+        QString name;
+        const char* kept;
+    } cases[] = {
+        {"relative.txt", "relative.txt"},
+        {"dot.txt.", "dot.txt"},
+        {"space.txt ", "space.txt"},
+        {dir.filePath("both.txt. ."), "both.txt"},
+    };
+    for (const auto& c : cases) {
+        const QString full = QDir::toNativeSeparators(dir.filePath(c.kept));
+        SystemCaptureFile file;
+        file.open(c.name);
+        EXPECT_EQ(file.name().toStdString(), full.toStdString()) << c.name.toStdString();
+        SystemCaptureFile second;
+        const QString message = errorOf([&] { second.open(c.name); });
+        EXPECT_TRUE(message.startsWith("Cannot create capture file \"" + full + "\": "))
+            << c.name.toStdString() << ": " << message.toStdString();
+        file.close();
+        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).contains(c.kept))
             << c.name.toStdString();
     }
     QDir::setCurrent(before);
