@@ -54,7 +54,8 @@ public:
     virtual void close() = 0;
 
     virtual bool isOpen() const = 0;
-    // The name as given to open().
+    // The file's name as its messages give it: the name given to open(), or
+    // the full path that the system keeps the file under.
     virtual QString name() const = 0;
 };
 

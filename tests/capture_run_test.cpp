@@ -224,7 +224,8 @@ protected:
         view.onRunaway = [this] {
             (void)run.exit();
         };
-        settings.CaptureFileName = dir.filePath("capture.txt");
+        // As typed on the system: the file's messages name it as the system does.
+        settings.CaptureFileName = QDir::toNativeSeparators(dir.filePath("capture.txt"));
     }
 
     QByteArray fileContents() const { return contents(settings.CaptureFileName); }
@@ -415,7 +416,7 @@ TEST_F(CaptureRunTest, PortThatFailsLeavesANewFileEmptyAndAnEarlierOneAsItWas) {
 }
 
 TEST_F(CaptureRunTest, FileThatCannotBeCreatedFailsBeforeThePort) {
-    settings.CaptureFileName = dir.filePath("missing/capture.txt");
+    settings.CaptureFileName = QDir::toNativeSeparators(dir.filePath("missing/capture.txt"));
     const Outcome outcome = run.start();
     ASSERT_TRUE(outcome);
     EXPECT_TRUE(outcome->message.contains(settings.CaptureFileName));

@@ -2,6 +2,7 @@
 
 #include "capture_run.h"
 #include "file_name.h"
+#include "full_path.h"
 #include "program_end.h"
 #include "status_box_style.h"
 #include "window_font.h"
@@ -9,7 +10,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -399,11 +399,11 @@ void Form1::setAbortEnabled(bool enabled) {
     // Start enables Abort once the file and the port are open: from then until
     // Start returns, the status box's tooltip says what is being captured.
     if (enabled)
-        Text3->setToolTip(plainToolTip(
-            QStringLiteral("Capturing from COM%1 (%2) into %3")
-                .arg(settings_.PortNumber)
-                .arg(Comm1->deviceFor(settings_.PortNumber),
-                     QFileInfo(withHomeFolder(settings_.CaptureFileName)).absoluteFilePath())));
+        Text3->setToolTip(
+            plainToolTip(QStringLiteral("Capturing from COM%1 (%2) into %3")
+                             .arg(settings_.PortNumber)
+                             .arg(Comm1->deviceFor(settings_.PortNumber),
+                                  fullPathOf(withHomeFolder(settings_.CaptureFileName)))));
 }
 
 void Form1::waitForSave(const CaptureFile& file) {

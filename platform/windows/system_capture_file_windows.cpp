@@ -1,5 +1,6 @@
 #include "system_capture_file.h"
 
+#include "full_path.h"
 #include "system_error.h"
 
 #include <windows.h>
@@ -17,18 +18,48 @@ HANDLE handleOf(qintptr handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// The device that Windows opens for `name` instead of a file, or an empty
-// string: a path into the device space (\\.\COM2), or a last part whose
-// stem is a device's name in any folder, with any extension ("nul.txt",
-// "com2.log", "con"), trailing spaces dropped as Windows drops them.
-QString deviceNamedBy(const QString& name) {
-    if (name.startsWith(QLatin1String("\\\\.\\")) || name.startsWith(QLatin1String("//./")))
-        return name;
-    QString stem = name.mid(name.lastIndexOf(QRegularExpression(QStringLiteral("[\\\\/:]"))) + 1);
-    stem = stem.left(stem.indexOf(QLatin1Char('.'))).trimmed().toUpper();
+// Why records written under `name` would not be kept in a file that anyone
+// sees, or an empty string:
+// - a path into the device space ("\\.\COM2", "\\?\GLOBALROOT\...") names a
+//   device, unless it goes on with a drive or a server's share;
+// - a last part whose stem is a device's name is that device in any folder,
+//   for Windows ends the name at a dot, a colon or trailing spaces ("nul.txt",
+//   "com2.log", "com1:", "nul .txt", "con");
+// - any other colon after the drive's names a stream of the file.
+QString refusalOf(const QString& name) {
+    static const QRegularExpression deviceSpace(QStringLiteral(R"(^([\\/]{2}[.?][\\/]|\\\?\?\\))"));
+    static const QRegularExpression fileOnADrive(
+        QStringLiteral(R"(^([a-z]:[\\/]|unc[\\/][^\\/]+[\\/][^\\/]+[\\/]))"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression drive(QStringLiteral("^[a-z]:"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression separator(QStringLiteral(R"([\\/])"));
     static const QRegularExpression devices(
         QStringLiteral("^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|(COM|LPT)[1-9\u00b9\u00b2\u00b3])$"));
-    return devices.match(stem).hasMatch() ? stem : QString();
+    const auto device = [](const QString& what) {
+        return QStringLiteral("Windows takes \"%1\" for a device, not a file; choose another name")
+            .arg(what);
+    };
+
+    QString path = name;
+    if (const QRegularExpressionMatch prefix = deviceSpace.match(path); prefix.hasMatch()) {
+        path = path.mid(prefix.capturedLength());
+        if (!fileOnADrive.match(path).hasMatch())
+            return device(name);
+    }
+    path = path.mid(drive.match(path).capturedLength());
+
+    QString stem = path.mid(path.lastIndexOf(separator) + 1);
+    stem = stem.left(stem.indexOf(QLatin1Char(':')));
+    stem = stem.left(stem.indexOf(QLatin1Char('.'))).trimmed().toUpper();
+    if (devices.match(stem).hasMatch())
+        return device(stem);
+
+    if (path.contains(QLatin1Char(':')))
+        return QStringLiteral("the colon would make Windows put the records in a hidden part of "
+                              "the file (a stream) that Explorer and most programs never show; "
+                              "choose a name without a colon after the drive");
+    return {};
 }
 
 } // namespace
@@ -57,17 +88,23 @@ void SystemCaptureFile::open(const QString& name) {
         fail("Cannot create", QStringLiteral("the name contains a NUL character"));
 
     // A device is never opened as a capture file: opening one may already
-    // change the line it drives.
-    if (const QString device = deviceNamedBy(name); !device.isEmpty())
-        fail("Cannot create",
-             QStringLiteral("Windows takes \"%1\" for a device, not a file; choose another name")
-                 .arg(device));
+    // change the line it drives. Nor is a stream, which nobody would see.
+    if (const QString refusal = refusalOf(name); !refusal.isEmpty())
+        fail("Cannot create", refusal);
+
+    // From here on the file goes by the full path Windows keeps it under, in
+    // messages too: a relative name made absolute, trailing dots and spaces
+    // dropped ("data.txt." is written as data.txt). That path is checked
+    // too: it may name a device where the name as typed did not ("nul\.").
+    name_ = fullPathOf(name);
+    if (const QString refusal = refusalOf(name_); !refusal.isEmpty())
+        fail("Cannot create", refusal);
 
     // Created, or opened as it is, only when nobody else writes to it: one
     // capture per file. Others may read it meanwhile, but neither write to it
     // nor rename or delete it. It is emptied once the port is open (empty()).
     const HANDLE file =
-        ::CreateFileW(reinterpret_cast<const wchar_t*>(name.utf16()), GENERIC_WRITE,
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(name_.utf16()), GENERIC_WRITE,
                       FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         failWithErrno("Cannot create", int(::GetLastError()));

@@ -146,7 +146,14 @@ Section "TALVERN"
     File /r "${SOURCE}\*.*"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
+    ; The Start menu entry starts the program in $OUTDIR: the user's Documents,
+    ; where a file named without a folder then lands, and not the program's
+    ; folder, which nobody looks into (nor may write to, when it is under
+    ; Program Files). An install for everyone cannot know each user's
+    ; Documents: its entry starts in the Public Documents ($DOCUMENTS for all
+    ; users), which every user may write to.
     CreateDirectory "$SMPROGRAMS\TALVERN"
+    SetOutPath "$DOCUMENTS"
     CreateShortcut "$SMPROGRAMS\TALVERN\TALVERN.lnk" "$INSTDIR\talvern.exe"
 
     ; SHCTX: HKLM when installing for all users, HKCU for the current user.

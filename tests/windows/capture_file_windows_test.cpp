@@ -45,7 +45,7 @@ TEST_F(CaptureFileWindowsTest, UnicodeNamesAndLineEndsReachTheDiskUnchanged) {
 }
 
 TEST_F(CaptureFileWindowsTest, WhileOpenOthersMayReadButNotWriteTheFile) {
-    const QString name = dir.filePath("held.txt");
+    const QString name = QDir::toNativeSeparators(dir.filePath("held.txt"));
     SystemCaptureFile file;
     file.open(name);
     file.write("one\r\n");
@@ -71,7 +71,7 @@ TEST_F(CaptureFileWindowsTest, WhileOpenOthersMayReadButNotWriteTheFile) {
 }
 
 TEST_F(CaptureFileWindowsTest, FailuresNameTheFileAndTheSystemsReason) {
-    const QString missing = dir.filePath("no-such-folder/out.txt");
+    const QString missing = QDir::toNativeSeparators(dir.filePath("no-such-folder/out.txt"));
     SystemCaptureFile file;
     const QString message = errorOf([&] { file.open(missing); });
     // The system's own words for the error, as FormatMessage gives them.
@@ -84,30 +84,126 @@ TEST_F(CaptureFileWindowsTest, FailuresNameTheFileAndTheSystemsReason) {
 
 TEST_F(CaptureFileWindowsTest, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
     // Windows takes these names for its devices in any folder, with or without
-    // an extension: a capture into "com2.log" would send every record out of
-    // COM2, one into "nul.txt" would keep nothing. Names that only look alike
-    // are files.
+    // an extension or a colon after the name: a capture into "com2.log" would
+    // send every record out of COM2, one into "nul:" would keep nothing. A path
+    // into the device space names the device. Names that only look alike are
+    // files, and so are paths into the device space that name a file on a drive.
+    const QString native = QDir::toNativeSeparators(dir.path());
     const struct {
         QString name;
-        bool device;
+        QString device; // empty: a file
     } cases[] = {
-        {dir.filePath("nul.txt"), true},      {dir.filePath("COM2.log"), true},
-        {dir.filePath("aux"), true},          {dir.filePath("prn.csv"), true},
-        {dir.filePath("Lpt1.txt"), true},     {dir.filePath("con"), true},
-        {dir.filePath("nul .txt"), true},     {"\\\\.\\COM2", true},
-        {dir.filePath("com10.txt"), false},   {dir.filePath("nullable.txt"), false},
-        {dir.filePath("console.txt"), false}, {dir.filePath("com.txt"), false},
+        {dir.filePath("nul.txt"), "NUL"},
+        {dir.filePath("COM2.log"), "COM2"},
+        {dir.filePath("aux"), "AUX"},
+        {dir.filePath("prn.csv"), "PRN"},
+        {dir.filePath("Lpt1.txt"), "LPT1"},
+        {dir.filePath("con"), "CON"},
+        {dir.filePath("nul .txt"), "NUL"},
+        {"\\\\.\\COM2", "\\\\.\\COM2"},
+        {native + "\\com1:", "COM1"},
+        {dir.filePath("nul:"), "NUL"},
+        {dir.filePath("nul:x"), "NUL"},
+        {dir.filePath("Aux:"), "AUX"},
+        {"com1:", "COM1"},
+        {"\\\\?\\GLOBALROOT\\Device\\Null", "\\\\?\\GLOBALROOT\\Device\\Null"},
+        {"\\\\?\\" + native + "\\nul.txt", "NUL"},
+        {native + "\\nul\\.", "NUL"},
+        {dir.filePath("com10.txt"), {}},
+        {dir.filePath("nullable.txt"), {}},
+        {dir.filePath("console.txt"), {}},
+        {dir.filePath("com.txt"), {}},
+        {"\\\\?\\" + native + "\\long.txt", {}},
+        {"\\\\.\\" + native + "\\dotted.txt", {}},
+    };
+    for (const auto& c : cases) {
+        const QString before =
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).join(", ");
+        SystemCaptureFile file;
+        const QString message = errorOf([&] { file.open(c.name); });
+        if (c.device.isEmpty()) {
+            EXPECT_EQ(message.toStdString(), "<no error>") << c.name.toStdString();
+            file.close();
+            continue;
+        }
+        // Refused by its name, not by what opening it found.
+        EXPECT_TRUE(message.startsWith("Cannot create capture file \"") &&
+                    message.endsWith("\": Windows takes \"" + c.device +
+                                     "\" for a device, not a file; choose another name"))
+            << c.name.toStdString() << ": " << message.toStdString();
+        EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).join(", ").toStdString(),
+            before.toStdString())
+            << c.name.toStdString();
+    }
+}
+
+TEST_F(CaptureFileWindowsTest, StreamNamesAreRefusedBeforeAnythingIsOpened) {
+    // A colon after the drive's names a stream of the file: on NTFS the
+    // records would go into a part of it that Explorer shows as empty.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const QString native = QDir::toNativeSeparators(dir.path());
+    const struct {
+        QString name;
+        bool stream;
+    } cases[] = {
+        {dir.filePath("data.txt:stream"), true},
+        {dir.filePath("data.txt:stream:$DATA"), true},
+        {native + "\\data.txt:", true},
+        {"\\\\?\\" + native + "\\data.txt:stream", true},
+        {"data.txt:stream", true},
+        {dir.filePath("plain.txt"), false},
     };
     for (const auto& c : cases) {
         SystemCaptureFile file;
         const QString message = errorOf([&] { file.open(c.name); });
-        if (!c.device) {
-            EXPECT_EQ(message, "<no error>") << c.name.toStdString();
+        if (!c.stream) {
+            EXPECT_EQ(message.toStdString(), "<no error>") << c.name.toStdString();
             file.close();
             continue;
         }
-        EXPECT_TRUE(message.contains(c.name) && message.contains("device"))
+        EXPECT_TRUE(message.startsWith("Cannot create capture file \"" + c.name + "\": ") &&
+                    message.contains("hidden part of the file"))
             << c.name.toStdString() << ": " << message.toStdString();
         EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(QDir(dir.path())
+                      .entryList({"data*"}, QDir::AllEntries | QDir::System)
+                      .join(", ")
+                      .toStdString(),
+                  "")
+            << c.name.toStdString();
     }
+    QDir::setCurrent(before);
+}
+
+TEST_F(CaptureFileWindowsTest, TheFileIsNamedByTheFullPathWindowsKeeps) {
+    // Windows makes a relative name absolute and drops the trailing dots and
+    // spaces of a name: the file and every message name what it writes.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const struct {
+        QString name;
+        const char* kept;
+    } cases[] = {
+        {"relative.txt", "relative.txt"},
+        {"dot.txt.", "dot.txt"},
+        {"space.txt ", "space.txt"},
+        {dir.filePath("both.txt. ."), "both.txt"},
+    };
+    for (const auto& c : cases) {
+        const QString full = QDir::toNativeSeparators(dir.filePath(c.kept));
+        SystemCaptureFile file;
+        file.open(c.name);
+        EXPECT_EQ(file.name().toStdString(), full.toStdString()) << c.name.toStdString();
+        SystemCaptureFile second;
+        const QString message = errorOf([&] { second.open(c.name); });
+        EXPECT_TRUE(message.startsWith("Cannot create capture file \"" + full + "\": "))
+            << c.name.toStdString() << ": " << message.toStdString();
+        file.close();
+        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).contains(c.kept))
+            << c.name.toStdString();
+    }
+    QDir::setCurrent(before);
 }
