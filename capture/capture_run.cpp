@@ -317,12 +317,14 @@ Outcome CaptureRun::abort() {
 
     QString lost;
     if (Outcome failure = ending([&] {
+            // Nothing more is read: the port is released before the drive is
+            // waited for, and holds nothing meanwhile.
             takeTheRest();
             lost = lineErrors_.finish();
             port_.setReceiveHandler({});
-            saveFile();
             port_.setOutput(QByteArray());
             port_.setPortOpen(false);
+            saveFile();
         }))
         return failure;
     // Bytes the line lost stay told after the capture.
@@ -348,11 +350,11 @@ Outcome CaptureRun::exit() {
             takeTheRest();
             lineErrorsAtExit_ = lineErrors_.finish();
             port_.setReceiveHandler({});
+            closePort();
             saveFile();
             state_ = State::Ended;
         }))
         return failure;
-    closePort();
     wakeLoop();
     return {};
 }
@@ -374,12 +376,12 @@ Outcome CaptureRun::fail(const CaptureError& error) {
     port_.setReceiveHandler({});
     Failure failure{error.message()};
     framer_.reset(); // what waited for a CR is lost; its memory is free again
+    closePort();
     try {
         closeFile();
     } catch (const CaptureError& closing) {
         failure.message += QLatin1Char('\n') + closing.message();
     }
-    closePort();
     wakeLoop();
     return failure;
 }

@@ -23,6 +23,8 @@ QString recordText(QByteArrayView record) {
 }
 
 QString durationText(qint64 ms) {
+    if (ms < 1000)
+        return QStringLiteral("less than a second");
     const qint64 seconds = std::max<qint64>(ms, 0) / 1000;
     const qint64 parts[] = {seconds / 3600, seconds / 60 % 60, seconds % 60};
     const char* const units[] = {"hour", "minute", "second"};

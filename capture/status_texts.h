@@ -10,8 +10,8 @@ namespace talvern {
 // its length, "12.50 g… (65,536 bytes)".
 QString recordText(QByteArrayView record);
 
-// A wait as a person says it: "8 seconds", "1 minute 5 seconds", "2 hours 3
-// minutes"; the two largest units, the rest dropped.
+// A wait as a person says it: "less than a second", "8 seconds", "1 minute 5
+// seconds", "2 hours 3 minutes"; the two largest units, the rest dropped.
 QString durationText(qint64 ms);
 
 } // namespace talvern

@@ -41,7 +41,7 @@ void QtDesktop::quit(int status) {
 namespace talvern {
 
 std::unique_ptr<QObject> QtDesktop::askToQuit(QWidget* parent, const QString& question,
-                                              std::function<void()> quit) {
+                                              std::function<void(bool)> answered) {
     auto box = std::make_unique<QMessageBox>(QMessageBox::Warning, QStringLiteral("TALVERN"),
                                              question, QMessageBox::NoButton, parent);
     box->setTextFormat(Qt::PlainText);
@@ -49,10 +49,10 @@ std::unique_ptr<QObject> QtDesktop::askToQuit(QWidget* parent, const QString& qu
     QPushButton* waiting = box->addButton(QStringLiteral("Wait"), QMessageBox::RejectRole);
     box->setDefaultButton(waiting);
     box->setEscapeButton(waiting);
-    QObject::connect(box.get(), &QMessageBox::buttonClicked, box.get(),
-                     [quitting, quit = std::move(quit)](QAbstractButton* clicked) {
-                         if (clicked == quitting)
-                             quit();
+    QMessageBox* const shown = box.get();
+    QObject::connect(shown, &QDialog::finished, shown,
+                     [shown, quitting, answered = std::move(answered)] {
+                         answered(shown->clickedButton() == quitting);
                      });
     // Over the window, which answers meanwhile: the drive may still finish.
     box->open();
@@ -62,10 +62,12 @@ std::unique_ptr<QObject> QtDesktop::askToQuit(QWidget* parent, const QString& qu
 void QtDesktop::abandon(QWidget* window, int status, const QString& line) {
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     std::fflush(stderr);
-    // The window goes first: the process itself may stay until the drive
-    // lets go of the thread it holds.
+    // The windows go first, the question too: the process itself may stay
+    // until the drive lets go of the thread it holds.
     if (window)
         window->hide();
+    for (QWidget* other : QApplication::topLevelWidgets())
+        other->hide();
     QCoreApplication::processEvents();
     QApplication::sync();
     std::_Exit(status);

@@ -25,10 +25,11 @@ public:
     // Ends the program's event loop with this exit status.
     virtual void quit(int status) = 0;
     // Asks `question` as plain text, with the answers Quit and Wait, without
-    // waiting for the answer: `quit` is called if the user answers Quit. The
-    // question goes away when the returned object does.
+    // waiting for the answer: `answered` is called with true for Quit, false
+    // for Wait (or the question closed). The question goes away when the
+    // returned object does, at the latest.
     virtual std::unique_ptr<QObject> askToQuit(QWidget* parent, const QString& question,
-                                               std::function<void()> quit) = 0;
+                                               std::function<void(bool)> answered) = 0;
     // Ends the program at once with this exit status, once `window` is gone
     // and `line` is on standard error. Nothing more runs or is waited for,
     // not even a thread that a drive holds.
@@ -43,7 +44,7 @@ public:
     void showNotice(QWidget* parent, const QString& message) override;
     void quit(int status) override;
     std::unique_ptr<QObject> askToQuit(QWidget* parent, const QString& question,
-                                       std::function<void()> quit) override;
+                                       std::function<void(bool)> answered) override;
     [[noreturn]] void abandon(QWidget* window, int status, const QString& line) override;
 };
 

@@ -34,7 +34,7 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         fail("Cannot write to",
              QStringLiteral("the drive has not answered for %1, and %2 of records wait for it")
                  .arg(durationText(disk_.unansweredMs()),
-                      QLocale().formattedDataSize(queued, 1, QLocale::DataSizeTraditionalFormat)));
+                      QLocale().formattedDataSize(queued, 1, QLocale::DataSizeIecFormat)));
 }
 
 void SystemCaptureFile::failWriting(const QString& reason, qsizetype kept) const {

@@ -55,11 +55,11 @@ public:
     void showNotice(QWidget*, const QString& message) override { notices.append(message); }
     void quit(int status) override { quits.append(status); }
     std::unique_ptr<QObject> askToQuit(QWidget*, const QString& question,
-                                       std::function<void()> quit) override {
+                                       std::function<void(bool)> answered) override {
         questions.append(question);
-        answerQuit = std::move(quit);
+        answer = std::move(answered);
         auto shown = std::make_unique<QObject>();
-        QObject::connect(shown.get(), &QObject::destroyed, [this] { answerQuit = nullptr; });
+        QObject::connect(shown.get(), &QObject::destroyed, [this] { answer = nullptr; });
         return shown;
     }
     void abandon(QWidget*, int status, const QString& line) override {
@@ -71,7 +71,7 @@ public:
     QStringList notices;
     QList<int> quits;
     QStringList questions;
-    std::function<void()> answerQuit; // while the question shows: the user answers Quit
+    std::function<void(bool)> answer; // while the question shows: Quit (true) or Wait
     QList<int> abandoned;             // ends without waiting, by status
     QStringList abandonLines;
     std::function<void()> whileOpen; // runs as if inside the open message box
@@ -380,14 +380,20 @@ TEST_F(Form1BehaviourTest, AWaitForTheDriveAnswersAndAlwaysHasAWayOut) {
         std::function<void()> whileWaiting = [&] {
             sawSaving = true;
             buttons();
+            // Nothing more is read: the port is free, and buffers nothing
+            // however long the drive takes.
+            EXPECT_FALSE(form().Comm1->portOpen());
             switch (c.then) {
             case Then::QuitAtTheQuestion:
-                QTest::mouseClick(form().Command2, Qt::LeftButton);
-                ASSERT_EQ(desktop->questions.size(), 1);
-                EXPECT_TRUE(desktop->questions[0].contains(file) &&
-                            desktop->questions[0].contains("has not answered for"))
-                    << desktop->questions[0].toStdString();
-                desktop->answerQuit();
+                // Asked again after a Wait; then Quit.
+                for (const bool quit : {false, true}) {
+                    QTest::mouseClick(form().Command2, Qt::LeftButton);
+                    ASSERT_EQ(desktop->questions.size(), quit ? 2 : 1);
+                    EXPECT_TRUE(desktop->questions.last().contains(file) &&
+                                desktop->questions.last().contains("has not answered for"))
+                        << desktop->questions.last().toStdString();
+                    std::exchange(desktop->answer, nullptr)(quit);
+                }
                 break;
             case Then::SignalAnswered:
                 QTimer::singleShot(100, [&] { drive.release(); });

@@ -79,7 +79,14 @@ void ProgramEnd::askToQuit() {
         QStringLiteral("The drive has not answered for %1 while saving the capture file "
                        "\"%2\".\n\n%3\n\nQuit without waiting?")
             .arg(durationText(file_->unansweredMs()), file_->name(), unsavedRecords()),
-        [this] { abandon(1); });
+        [this](bool quit) {
+            if (quit)
+                return abandon(1);
+            // Wait: the question goes (it is answering now), and the next
+            // Exit asks again.
+            if (question_)
+                question_.release()->deleteLater();
+        });
 }
 
 QString ProgramEnd::unsavedRecords() const {
