@@ -380,7 +380,9 @@ Outcome CaptureRun::fail(const CaptureError& error) {
     try {
         closeFile();
     } catch (const CaptureError& closing) {
-        failure.message += QLatin1Char('\n') + closing.message();
+        // A drive fails the close as it failed the sync: said once.
+        if (!failure.message.contains(closing.message()))
+            failure.message += QLatin1Char('\n') + closing.message();
     }
     wakeLoop();
     return failure;

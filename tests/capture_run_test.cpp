@@ -746,6 +746,30 @@ TEST_F(CaptureRunTest, LineErrorsAreToldAsTheyRiseStayReadableAndAreToldAgainAtT
         }
 }
 
+TEST_F(CaptureRunTest, ADriveThatFailsTheSyncAndTheCloseAlikeIsToldOnce) {
+    // A failing drive fails the close as it failed the sync: the message says
+    // so once; a close that fails otherwise is told too.
+    const struct {
+        QString closeFails;
+        int told; // lines of the message
+    } cases[] = {{"Input/output error", 1}, {"No space left on device", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.closeFails.toStdString());
+        FakePort port(log);
+        SyncCountingFile file{kInPlace};
+        file.fail = true;
+        file.closeFails = c.closeFails;
+        CaptureRun run(settings, port, file, view);
+        view.script = {[&] {
+            port.waiting = "12.5\r";
+        }};
+        const Outcome outcome = run.start();
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(outcome->message.count('\n') + 1, c.told) << outcome->message.toStdString();
+        EXPECT_TRUE(outcome->message.contains(c.closeFails));
+    }
+}
+
 TEST_F(CaptureRunTest, WriteFailureEndsTheCaptureWithTheSystemsReason) {
     if (!QFile::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full here";

@@ -3,7 +3,7 @@
 #include "system_capture_file.h"
 
 // The system's capture file, counting the syncs asked of it; a sync can be
-// skipped (to weigh what syncing costs) or made to fail.
+// skipped (to weigh what syncing costs) or made to fail, and so can the close.
 class SyncCountingFile final : public talvern::CaptureFile {
 public:
     explicit SyncCountingFile(
@@ -33,13 +33,18 @@ public:
     void setSyncedHandler(std::function<void()> handler) override {
         file_.setSyncedHandler(std::move(handler));
     }
-    void close() override { file_.close(); }
+    void close() override {
+        file_.close();
+        if (!closeFails.isEmpty())
+            throw talvern::captureFileError("Cannot save", name(), closeFails);
+    }
     bool isOpen() const override { return file_.isOpen(); }
     QString name() const override { return file_.name(); }
 
     int syncs = 0;
     bool skip = false;
     bool fail = false;
+    QString closeFails; // the reason a close fails with; empty: it does not
 
 private:
     talvern::SystemCaptureFile file_;
