@@ -1,6 +1,7 @@
 #include "line_error_notice.h"
 
 #include "capture_view.h"
+#include "status_texts.h"
 
 #include <QStringList>
 
@@ -28,10 +29,6 @@ bool same(const LineErrors& a, const LineErrors& b) {
         if (a.*count != b.*count)
             return false;
     return true;
-}
-
-QString counted(quint64 count, const char* one, const char* many) {
-    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
 }
 
 } // namespace

@@ -1,18 +1,15 @@
 #include "status_texts.h"
 
 #include <QLocale>
-#include <QStringList>
+
+#include <algorithm>
+#include <iterator>
 
 namespace talvern {
 
-namespace {
-
-QString counted(qint64 count, const char* unit) {
-    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1StringView(unit),
-                                                    count == 1 ? QString() : QStringLiteral("s"));
+QString counted(quint64 count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1StringView(count == 1 ? one : many));
 }
-
-} // namespace
 
 QString recordText(QByteArrayView record) {
     constexpr qsizetype kShown = 256;
@@ -23,19 +20,27 @@ QString recordText(QByteArrayView record) {
 }
 
 QString durationText(qint64 ms) {
-    if (ms < 1000)
-        return QStringLiteral("less than a second");
-    const qint64 seconds = std::max<qint64>(ms, 0) / 1000;
-    const qint64 parts[] = {seconds / 3600, seconds / 60 % 60, seconds % 60};
-    const char* const units[] = {"hour", "minute", "second"};
-    QStringList said;
-    for (int i = 0; i < 3 && said.size() < 2; ++i)
-        if (parts[i] > 0 || (!said.isEmpty()) || i == 2)
-            said << counted(parts[i], units[i]);
-    // "1 hour 0 minutes" says no more than "1 hour".
-    if (said.size() == 2 && said.last().startsWith(QLatin1String("0 ")))
-        said.removeLast();
-    return said.join(QLatin1Char(' '));
+    struct Unit {
+        quint64 seconds;
+        const char* one;
+        const char* many;
+    };
+    static constexpr Unit units[] = {
+        {3600, "hour", "hours"}, {60, "minute", "minutes"}, {1, "second", "seconds"}};
+    const auto seconds = quint64(std::max<qint64>(ms, 0) / 1000);
+    for (std::size_t i = 0; i < std::size(units); ++i) {
+        const Unit& unit = units[i];
+        if (seconds < unit.seconds)
+            continue;
+        QString text = counted(seconds / unit.seconds, unit.one, unit.many);
+        // The next unit too, unless there is none of it.
+        if (i + 1 < std::size(units))
+            if (const Unit& next = units[i + 1]; seconds % unit.seconds >= next.seconds)
+                text += QLatin1Char(' ') +
+                        counted(seconds % unit.seconds / next.seconds, next.one, next.many);
+        return text;
+    }
+    return QStringLiteral("less than a second");
 }
 
 } // namespace talvern

@@ -10,6 +10,9 @@ namespace talvern {
 // its length, "12.50 g… (65,536 bytes)".
 QString recordText(QByteArrayView record);
 
+// "1 break", "3 breaks".
+QString counted(quint64 count, const char* one, const char* many);
+
 // A wait as a person says it: "less than a second", "8 seconds", "1 minute 5
 // seconds", "2 hours 3 minutes"; the two largest units, the rest dropped.
 QString durationText(qint64 ms);

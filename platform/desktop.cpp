@@ -59,15 +59,13 @@ std::unique_ptr<QObject> QtDesktop::askToQuit(QWidget* parent, const QString& qu
     return box;
 }
 
-void QtDesktop::abandon(QWidget* window, int status, const QString& line) {
+void QtDesktop::abandon(int status, const QString& line) {
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     std::fflush(stderr);
     // The windows go first, the question too: the process itself may stay
     // until the drive lets go of the thread it holds.
-    if (window)
+    for (QWidget* window : QApplication::topLevelWidgets())
         window->hide();
-    for (QWidget* other : QApplication::topLevelWidgets())
-        other->hide();
     QCoreApplication::processEvents();
     QApplication::sync();
     std::_Exit(status);

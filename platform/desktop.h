@@ -30,10 +30,10 @@ public:
     // returned object does, at the latest.
     virtual std::unique_ptr<QObject> askToQuit(QWidget* parent, const QString& question,
                                                std::function<void(bool)> answered) = 0;
-    // Ends the program at once with this exit status, once `window` is gone
-    // and `line` is on standard error. Nothing more runs or is waited for,
-    // not even a thread that a drive holds.
-    virtual void abandon(QWidget* window, int status, const QString& line) = 0;
+    // Ends the program at once with this exit status, once its windows are
+    // gone and `line` is on standard error. Nothing more runs or is waited
+    // for, not even a thread that a drive holds.
+    virtual void abandon(int status, const QString& line) = 0;
 };
 
 // The real ones, through Qt.
@@ -45,7 +45,7 @@ public:
     void quit(int status) override;
     std::unique_ptr<QObject> askToQuit(QWidget* parent, const QString& question,
                                        std::function<void(bool)> answered) override;
-    [[noreturn]] void abandon(QWidget* window, int status, const QString& line) override;
+    [[noreturn]] void abandon(int status, const QString& line) override;
 };
 
 } // namespace talvern

@@ -75,30 +75,23 @@ void DiskWorker::failed(const CaptureError& error, bool flush, QByteArrayView lo
     failure_ = CaptureError(message);
 }
 
-void DiskWorker::write(QByteArrayView bytes) {
+qsizetype DiskWorker::write(QByteArrayView bytes) {
     std::unique_lock lock(mutex_);
     if (broken_)
         throw failure_ ? *std::exchange(failure_, std::nullopt) : *broken_;
-    // A flush that failed stops no write: the bytes go in first, and then the
-    // caller hears of it.
-    std::optional<CaptureError> earlier = std::exchange(failure_, std::nullopt);
+    // A flush that failed stops no write: its failure is told as the
+    // worker's, once what waits behind it is written.
     if (runs_ == Runs::InPlace || idle()) {
         // Nothing runs beside this thread, and nothing starts but from it.
         lock.unlock();
-        try {
-            write_(bytes);
-        } catch (const CaptureError& error) {
-            if (earlier)
-                throw CaptureError(earlier->message() + QLatin1Char('\n') + error.message());
-            throw;
-        }
-    } else {
-        queued_.append(bytes.data(), bytes.size());
-        lock.unlock();
-        changed_.notify_all();
+        write_(bytes);
+        return 0;
     }
-    if (earlier)
-        throw *earlier;
+    queued_.append(bytes.data(), bytes.size());
+    const qsizetype queued = queued_.size();
+    lock.unlock();
+    changed_.notify_all();
+    return queued;
 }
 
 void DiskWorker::request() {
@@ -126,11 +119,6 @@ bool DiskWorker::busy() const {
     const std::lock_guard lock(mutex_);
     watched_ = watched_ || !idle();
     return !idle();
-}
-
-qsizetype DiskWorker::queued() const {
-    const std::lock_guard lock(mutex_);
-    return queued_.size();
 }
 
 qint64 DiskWorker::unansweredMs() const {

@@ -58,17 +58,14 @@ public:
     // The file is closed: its failure, and what was confirmed of it, go.
     void reset();
     // Writes at once while the worker is idle; else queues the bytes behind
-    // its work. Throws a failure the worker met and nobody has taken yet,
-    // once the bytes are written or queued; after a failed write, throws
-    // that failure and takes nothing.
-    void write(QByteArrayView bytes);
+    // its work, and returns how many bytes wait so. After a failed write,
+    // throws that failure and takes nothing.
+    qsizetype write(QByteArrayView bytes);
     // Asks for a flush and returns at once. After a failure, does nothing.
     void request();
     // A write or flush asked for has not ended yet; if so, the finished
     // handler is called once the worker is idle.
     bool busy() const;
-    // Bytes waiting behind the work under way.
-    qsizetype queued() const;
     // How long the drive has been at the work under way, in milliseconds;
     // 0 while the worker is idle.
     qint64 unansweredMs() const;

@@ -26,11 +26,10 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
         fail("Cannot write to", QStringLiteral("it is not open"));
     // Straight to the system, unless the worker is at the drive: then after it.
     unsynced_ = true;
-    disk_.write(bytes);
     // A drive that has stopped answering holds everything behind it: the
     // capture ends rather than fill the memory. What is queued still goes to
     // the drive if it answers while the file closes.
-    if (const qsizetype queued = disk_.queued(); queued > mostQueued_)
+    if (const qsizetype queued = disk_.write(bytes); queued > mostQueued_)
         fail("Cannot write to",
              QStringLiteral("the drive has not answered for %1, and %2 of records wait for it")
                  .arg(durationText(disk_.unansweredMs()),

@@ -126,20 +126,14 @@ extern "C" ssize_t write(int fd, const void* bytes, size_t size) {
 
 TEST_F(CaptureFileTest, FullDiskKeepsEveryWholeRecordTheSystemTook) {
     // Room for 60 bytes (a file-size limit stands in for a full disk): of
-    // eight 8-byte records after "a", the system takes seven and part of the
-    // eighth. Written at once or queued behind a flush and written together,
-    // the seven stay and no part of the eighth does; records the status box
-    // showed as saved and that are not in the file are counted.
-    const QByteArray records = "rec-01\r\nrec-02\r\nrec-03\r\nrec-04\r\nrec-05\r\nrec-06\r\n"
-                               "rec-07\r\nrec-08\r\n";
-    const struct {
-        bool queued;
-        const char* lost; // what the message says of the records left out
-    } cases[] = {{false, ""}, {true, "the last record shown in the status box is not in it"}};
+    // eight 8-byte records after "a", seven fit. Written at once, or queued
+    // behind a flush and written together, the seven stay and no part of the
+    // eighth does; a queued record the status box showed is counted as lost.
+    const QByteArray records = QByteArray("rec-0N\r\n").repeated(8);
     std::signal(SIGXFSZ, SIG_IGN);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.queued ? "queued" : "at once");
-        const QString name = path(c.queued ? "queued.txt" : "direct.txt");
+    for (const bool queued : {false, true}) {
+        SCOPED_TRACE(queued ? "queued" : "at once");
+        const QString name = path(queued ? "queued.txt" : "direct.txt");
         HeldDrive drive;
         SystemCaptureFile file(talvern::DiskWorker::Runs::OnItsThread, [&] { drive.flush(); });
         file.open(name);
@@ -149,23 +143,19 @@ TEST_F(CaptureFileTest, FullDiskKeepsEveryWholeRecordTheSystemTook) {
         rlimit room = before;
         room.rlim_cur = 60;
         ::setrlimit(RLIMIT_FSIZE, &room);
-        QString message;
-        if (c.queued) {
+        if (queued) {
             file.sync();
             drive.whenFlushing();
             for (qsizetype at = 0; at < records.size(); at += 8)
                 file.write(records.mid(at, 8));
-            drive.release();
-            while (file.syncing())
-                std::this_thread::yield();
-            message = errorOf([&] { file.check(); });
-        } else {
-            message = errorOf([&] { file.write(records); });
-            drive.release();
         }
+        drive.release();
+        while (file.syncing())
+            std::this_thread::yield();
+        const QString message = errorOf([&] { queued ? file.check() : file.write(records); });
         ::setrlimit(RLIMIT_FSIZE, &before);
         EXPECT_TRUE(message.contains(name) && message.contains("File too large") &&
-                    message.contains(c.lost))
+                    message.contains(queued ? "the last record shown in the status box" : ""))
             << message.toStdString();
         file.close();
         EXPECT_EQ(contents(name), "a\r\n" + records.first(56));
@@ -208,10 +198,8 @@ TEST_F(CaptureFileTest, WriteAfterCloseFailsAndCloseTwiceIsHarmless) {
 }
 
 TEST_F(CaptureFileTest, DriveThatStopsAnsweringFailsTheWritePastTheBoundAndDropsNothing) {
-    // Records wait in memory behind a drive that does not answer, up to a
-    // bound (16 bytes here); the write past it fails, naming the file and how
-    // long the drive has been silent. Should the drive answer after all, the
-    // file gets every record, that one too.
+    // Behind a silent drive records wait up to a bound (16 bytes here); the
+    // write past it fails, naming the file and the silence, and is kept too.
     HeldDrive drive;
     SystemCaptureFile file(
         talvern::DiskWorker::Runs::OnItsThread, [&] { drive.flush(); }, 16);
@@ -219,8 +207,7 @@ TEST_F(CaptureFileTest, DriveThatStopsAnsweringFailsTheWritePastTheBoundAndDrops
     file.write("a\r\n");
     file.sync();
     drive.whenFlushing();
-    file.write("rec-01\r\n");
-    file.write("rec-02\r\n");
+    file.write("rec-01\r\nrec-02\r\n");
     const QString message = errorOf([&] { file.write("rec-03\r\n"); });
     EXPECT_TRUE(message.contains(QDir::toNativeSeparators(path("held.txt"))) &&
                 message.contains("has not answered for less than a second"))

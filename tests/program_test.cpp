@@ -180,7 +180,8 @@ TEST_F(ProgramTest, TerminationSignalsEndTheCaptureCleanly) {
 
 TEST_F(ProgramTest, ADriveThatNeverAnswersCannotHoldTheProgram) {
     // The capture file's first sync never ends (its drive stopped answering).
-    // Asked at the question, the program quits without waiting, with status 1;
+    // Asked at the question (again after a Wait), the program quits without
+    // waiting, with status 1;
     // a request to terminate waits five seconds more, then ends with its
     // status. Either way the window goes, and one line on standard error
     // names the file, while the drive still holds its thread.
@@ -208,10 +209,14 @@ TEST_F(ProgramTest, ADriveThatNeverAnswersCannotHoldTheProgram) {
             ::kill(pid_t(program->process.processId()), SIGTERM);
             EXPECT_EQ(program->waitForExit(3000), -1) << "ended before its patience ran out";
         } else {
-            program->send("click Command2");
-            const QString question = program->waitFor("message plain: The drive has not answered");
-            EXPECT_TRUE(question.contains(file)) << question.toStdString();
-            program->send("press Quit");
+            // Asked again after a Wait; then Quit.
+            for (const char* answer : {"Wait", "Quit"}) {
+                program->send("click Command2");
+                const QString question =
+                    program->waitFor("message plain: The drive has not answered");
+                EXPECT_TRUE(question.contains(file)) << question.toStdString();
+                program->send(QStringLiteral("press %1").arg(answer));
+            }
         }
         EXPECT_EQ(program->waitForExit(), c.status);
         EXPECT_TRUE(QFile::exists(hold)) << "the drive answered after all";

@@ -102,7 +102,7 @@ QString ProgramEnd::unsavedRecords() const {
 void ProgramEnd::abandon(int status) {
     const std::optional<QDateTime> saved = file_->lastConfirmedSave();
     desktop_.abandon(
-        &window_, status,
+        status,
         QStringLiteral("TALVERN: ended without waiting for the drive to save the capture file "
                        "\"%1\"; %2 may not be on the disk")
             .arg(file_->name(),

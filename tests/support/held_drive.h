@@ -1,16 +1,21 @@
 #pragma once
 
+#include "failure.h"
+
 #include <condition_variable>
 #include <mutex>
 
 // A drive whose flushes wait until the test lets them end, as a network drive
-// whose server is gone: the capture file's hook before each flush.
+// whose server is gone, and then fail with `failure` if one is set: the
+// capture file's hook before each flush.
 struct HeldDrive {
     void flush() {
         std::unique_lock lock(mutex);
         ++flushes;
         changed.notify_all();
         changed.wait(lock, [this] { return released; });
+        if (!failure.isEmpty())
+            throw talvern::CaptureError(failure);
     }
     // Returns once a flush has begun.
     void whenFlushing() {
@@ -26,4 +31,5 @@ struct HeldDrive {
     std::condition_variable changed;
     int flushes = 0;
     bool released = false;
+    QString failure;
 };

@@ -82,128 +82,69 @@ TEST_F(CaptureFileWindowsTest, FailuresNameTheFileAndTheSystemsReason) {
     EXPECT_FALSE(file.isOpen());
 }
 
-TEST_F(CaptureFileWindowsTest, DeviceNamesAreRefusedBeforeAnythingIsOpened) {
-    // Windows takes these names for its devices in any folder, with or without
-    // an extension or a colon after the name: a capture into "com2.log" would
-    // send every record out of COM2, one into "nul:" would keep nothing. A path
-    // into the device space names the device. Names that only look alike are
-    // files, and so are paths into the device space that name a file on a drive.
+TEST_F(CaptureFileWindowsTest, NamesAreRefusedOrTakenAsWindowsKeepsThem) {
+    // Refused before anything is opened: a device's name in any folder, with
+    // an extension or a colon after it ("com2.log" would send every record out
+    // of COM2, "nul:" keep nothing), a path into the device space that names
+    // no file on a drive, and a stream (a colon after the drive's: on NTFS the
+    // records would go where Explorer shows nothing). Any other name is a
+    // file, named by the full path Windows keeps it under: absolute, trailing
+    // dots and spaces dropped.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
     const QString native = QDir::toNativeSeparators(dir.path());
+    const auto device = [](const QString& name) {
+        return QStringLiteral("Windows takes \"%1\" for a device, not a file; choose another name")
+            .arg(name);
+    };
+    const QString stream = "hidden part of the file";
+    const auto kept = [&](const char* name) {
+        return native + '\\' + name;
+    };
     const struct {
         QString name;
-        QString device; // empty: a file
+        QString refused; // a part of the message; empty: a file, kept as `full`
+        QString full;
     } cases[] = {
-        {dir.filePath("nul.txt"), "NUL"},
-        {dir.filePath("COM2.log"), "COM2"},
-        {dir.filePath("aux"), "AUX"},
-        {dir.filePath("prn.csv"), "PRN"},
-        {dir.filePath("Lpt1.txt"), "LPT1"},
-        {dir.filePath("con"), "CON"},
-        {dir.filePath("nul .txt"), "NUL"},
-        {"\\\\.\\COM2", "\\\\.\\COM2"},
-        {native + "\\com1:", "COM1"},
-        {dir.filePath("nul:"), "NUL"},
-        {dir.filePath("nul:x"), "NUL"},
-        {dir.filePath("Aux:"), "AUX"},
-        {"com1:", "COM1"},
-        {"\\\\?\\GLOBALROOT\\Device\\Null", "\\\\?\\GLOBALROOT\\Device\\Null"},
-        {"\\\\?\\" + native + "\\nul.txt", "NUL"},
-        {native + "\\nul\\.", "NUL"},
-        {dir.filePath("com10.txt"), {}},
-        {dir.filePath("nullable.txt"), {}},
-        {dir.filePath("console.txt"), {}},
-        {dir.filePath("com.txt"), {}},
-        {"\\\\?\\" + native + "\\long.txt", {}},
-        {"\\\\.\\" + native + "\\dotted.txt", {}},
+        {dir.filePath("nul.txt"), device("NUL"), {}},
+        {dir.filePath("COM2.log"), device("COM2"), {}},
+        {dir.filePath("aux"), device("AUX"), {}},
+        {dir.filePath("nul .txt"), device("NUL"), {}},
+        {native + "\\com1:", device("COM1"), {}},
+        {dir.filePath("nul:x"), device("NUL"), {}},
+        {native + "\\nul\\.", device("NUL"), {}},
+        {"\\\\?\\" + native + "\\nul.txt", device("NUL"), {}},
+        {"\\\\.\\COM2", device("\\\\.\\COM2"), {}},
+        {"\\\\?\\GLOBALROOT\\Device\\Null", device("\\\\?\\GLOBALROOT\\Device\\Null"), {}},
+        {dir.filePath("data.txt:stream"), stream, {}},
+        {native + "\\data.txt:", stream, {}},
+        {"\\\\?\\" + native + "\\data.txt:stream", stream, {}},
+        {dir.filePath("com10.txt"), {}, kept("com10.txt")},
+        {dir.filePath("nullable.txt"), {}, kept("nullable.txt")},
+        {"relative.txt", {}, kept("relative.txt")},
+        {"dot.txt.", {}, kept("dot.txt")},
+        {dir.filePath("both.txt. ."), {}, kept("both.txt")},
+        {"\\\\?\\" + native + "\\long.txt", {}, "\\\\?\\" + native + "\\long.txt"},
+        {"\\\\.\\" + native + "\\dotted.txt", {}, "\\\\.\\" + native + "\\dotted.txt"},
     };
     for (const auto& c : cases) {
-        const QString before =
-            QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).join(", ");
+        const auto entries = [&] {
+            return QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).join(", ");
+        };
+        const QString listed = entries();
         SystemCaptureFile file;
         const QString message = errorOf([&] { file.open(c.name); });
-        if (c.device.isEmpty()) {
+        if (c.refused.isEmpty()) {
             EXPECT_EQ(message.toStdString(), "<no error>") << c.name.toStdString();
+            EXPECT_EQ(file.name().toStdString(), c.full.toStdString());
             file.close();
             continue;
         }
-        // Refused by its name, not by what opening it found.
         EXPECT_TRUE(message.startsWith("Cannot create capture file \"") &&
-                    message.endsWith("\": Windows takes \"" + c.device +
-                                     "\" for a device, not a file; choose another name"))
+                    message.contains(c.refused))
             << c.name.toStdString() << ": " << message.toStdString();
         EXPECT_FALSE(file.isOpen());
-        EXPECT_EQ(
-            QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).join(", ").toStdString(),
-            before.toStdString())
-            << c.name.toStdString();
-    }
-}
-
-TEST_F(CaptureFileWindowsTest, StreamNamesAreRefusedBeforeAnythingIsOpened) {
-    // A colon after the drive's names a stream of the file: on NTFS the
-    // records would go into a part of it that Explorer shows as empty.
-    const QString before = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    const QString native = QDir::toNativeSeparators(dir.path());
-    const struct {
-        QString name;
-        bool stream;
-    } cases[] = {
-        {dir.filePath("data.txt:stream"), true},
-        {dir.filePath("data.txt:stream:$DATA"), true},
-        {native + "\\data.txt:", true},
-        {"\\\\?\\" + native + "\\data.txt:stream", true},
-        {"data.txt:stream", true},
-        {dir.filePath("plain.txt"), false},
-    };
-    for (const auto& c : cases) {
-        SystemCaptureFile file;
-        const QString message = errorOf([&] { file.open(c.name); });
-        if (!c.stream) {
-            EXPECT_EQ(message.toStdString(), "<no error>") << c.name.toStdString();
-            file.close();
-            continue;
-        }
-        EXPECT_TRUE(message.startsWith("Cannot create capture file \"" + c.name + "\": ") &&
-                    message.contains("hidden part of the file"))
-            << c.name.toStdString() << ": " << message.toStdString();
-        EXPECT_FALSE(file.isOpen());
-        EXPECT_EQ(QDir(dir.path())
-                      .entryList({"data*"}, QDir::AllEntries | QDir::System)
-                      .join(", ")
-                      .toStdString(),
-                  "")
-            << c.name.toStdString();
-    }
-    QDir::setCurrent(before);
-}
-
-TEST_F(CaptureFileWindowsTest, TheFileIsNamedByTheFullPathWindowsKeeps) {
-    // Windows makes a relative name absolute and drops the trailing dots and
-    // spaces of a name: the file and every message name what it writes.
-    const QString before = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    const struct {
-        QString name;
-        const char* kept;
-    } cases[] = {
-        {"relative.txt", "relative.txt"},
-        {"dot.txt.", "dot.txt"},
-        {"space.txt ", "space.txt"},
-        {dir.filePath("both.txt. ."), "both.txt"},
-    };
-    for (const auto& c : cases) {
-        const QString full = QDir::toNativeSeparators(dir.filePath(c.kept));
-        SystemCaptureFile file;
-        file.open(c.name);
-        EXPECT_EQ(file.name().toStdString(), full.toStdString()) << c.name.toStdString();
-        SystemCaptureFile second;
-        const QString message = errorOf([&] { second.open(c.name); });
-        EXPECT_TRUE(message.startsWith("Cannot create capture file \"" + full + "\": "))
-            << c.name.toStdString() << ": " << message.toStdString();
-        file.close();
-        EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).contains(c.kept))
-            << c.name.toStdString();
+        EXPECT_EQ(entries().toStdString(), listed.toStdString()) << c.name.toStdString();
     }
     QDir::setCurrent(before);
 }
