@@ -5,7 +5,10 @@
 #include "port_holders.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <linux/serial.h>
 
@@ -49,21 +52,68 @@ QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits) {
 
 } // namespace
 
-// Qt's port, for the adapter's whole life, and an error it reported while open.
+// Qt's port, for the adapter's whole life, an error it reported while open,
+// and the pause between reads of a trickle.
 class SerialPortAdapter::System {
 public:
     QSerialPort port;
     std::optional<QString> pendingError;
+    QTimer pause;
 
     QString describeError(QSerialPort::SerialPortError error, const QString& device) const;
     bool applyLine(const LineSettings& line);
     bool sendsWithin(int ms) const;
+    void watchReadiness();
+    void paceAfter(qint64 found);
+    void resume();
+
+private:
+    // What wakes Qt's port for each arrival: it reads the line on its own as
+    // soon as the descriptor is readable, whether anyone takes the bytes or not.
+    QPointer<QSocketNotifier> readiness_;
 };
 
-SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
+void SerialPortAdapter::System::watchReadiness() {
+    // Qt keeps one notifier per kind on the open port. Without it (another Qt
+    // build), the port is read on every arrival: the pause is only a saving.
+    readiness_.clear();
+    pause.stop();
+    for (QSocketNotifier* notifier :
+         port.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly))
+        if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled())
+            readiness_ = notifier;
+}
+
+void SerialPortAdapter::System::paceAfter(qint64 found) {
+    // A read that found little: leave the port alone for the pause, and let
+    // the system's buffer gather what comes meanwhile. Every byte still goes
+    // through Qt's reads, in order; a read that Qt does on its own meanwhile
+    // only ends the pause early.
+    if (found >= kTrickleBytes || !port.isOpen() || !readiness_)
+        return;
+    readiness_->setEnabled(false);
+    pause.start();
+}
+
+void SerialPortAdapter::System::resume() {
+    // Whatever gathered is read at once (the descriptor is readable); on a line
+    // that went quiet, nothing more happens until a byte comes. A hang-up in
+    // the pause is seen the same way.
+    if (port.isOpen() && readiness_)
+        readiness_->setEnabled(true);
+}
+
+SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts,
+                                     int readPauseMs)
     : devices_(std::move(devices))
     , closedPorts_(closedPorts ? std::move(closedPorts) : closedOnboardPorts)
+    , readPauseMs_(readPauseMs)
     , system_(std::make_unique<System>()) {
+    system_->pause.setSingleShot(true);
+    system_->pause.setTimerType(Qt::PreciseTimer);
+    system_->pause.setInterval(readPauseMs_);
+    QObject::connect(&system_->pause, &QTimer::timeout, &system_->port,
+                     [this] { system_->resume(); });
     // Errors while the port is open (an adapter unplugged, a line hung up) are
     // kept and reported once the bytes read before them have been taken.
     QObject::connect(&system_->port, &QSerialPort::errorOccurred, &system_->port,
@@ -81,8 +131,10 @@ SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringLi
     // a posted event of its own would cost every read a second wake-up. The
     // handler may close the port; the port's reading is safe against that.
     QObject::connect(&system_->port, &QSerialPort::readyRead, &system_->port, [this] {
+        const qint64 found = system_->port.bytesAvailable();
         if (onReceive_)
             onReceive_();
+        system_->paceAfter(found);
     });
 }
 
@@ -174,6 +226,7 @@ bool SerialPortAdapter::System::applyLine(const LineSettings& line) {
 void SerialPortAdapter::setPortOpen(bool open) {
     if (!open) {
         // Release the port; closing a closed port does nothing.
+        system_->pause.stop();
         system_->port.close();
         system_->pendingError.reset();
         return;
@@ -218,6 +271,7 @@ void SerialPortAdapter::setPortOpen(bool open) {
     midStream_ = system_->sendsWithin(kQuietLineMs);
     // Errors seen while setting the port up were answered above; start clean.
     system_->pendingError.reset();
+    system_->watchReadiness();
 }
 
 bool SerialPortAdapter::System::sendsWithin(int ms) const {

@@ -3,6 +3,7 @@
 #include "described_port.h"
 #include "line_settings.h"
 #include "port_mapping.h"
+#include "read_pacing.h"
 
 #include <functional>
 #include <memory>
@@ -15,13 +16,17 @@ namespace talvern {
 // the bytes that came with it are taken at once by the system's count). COM n
 // is looked up through a ComDevices function, which tests replace to point COM1
 // at a pseudo-terminal. Arrivals and errors are announced from whatever event
-// loop runs, so a capture waiting for data costs nothing.
+// loop runs, so a capture waiting for data costs nothing; while bytes trickle
+// in, they are read in batches a pause apart (read_pacing.h).
 class SerialPortAdapter final : public DescribedPort {
 public:
     // `closedPorts` lists the on-board ports this user may not open, where the
     // system hides those from the user (Linux); by default the system's own.
+    // `readPauseMs`: how long the port is left alone after a read that found
+    // little.
     explicit SerialPortAdapter(ComDevices devices = systemComDevices,
-                               std::function<QStringList()> closedPorts = {});
+                               std::function<QStringList()> closedPorts = {},
+                               int readPauseMs = kReadPauseMs);
     ~SerialPortAdapter() override;
 
     void setCommPort(qint16 number) override;
@@ -53,6 +58,7 @@ private:
     QString device_;
     LineSettings line_;
     qint16 inputLen_ = 0;
+    int readPauseMs_;
     bool midStream_ = false; // the line was sending as it opened
     std::function<void()> onReceive_;
     std::unique_ptr<System> system_;

@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryFile>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -175,6 +176,73 @@ TEST_F(SerialPortAdapterTest, HangUpIsReportedOnceWithThePort) {
         << message.toStdString();
     port.setPortOpen(false);
     EXPECT_FALSE(port.portOpen());
+}
+
+// A trickle is read in batches a pause apart: the bytes that come during a
+// pause wait in the system until it ends (or until the capture collects them as
+// it ends); a quiet line and a flood are read as soon as bytes come.
+TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
+    struct Reader {
+        PseudoTerminal line;
+        SerialPortAdapter port;
+        QByteArray got;
+        int calls = 0;
+
+        explicit Reader(int pauseMs)
+            : port([this] { return QStringList{line.slavePath()}; }, {}, pauseMs) {
+            port.setCommPort(1);
+            port.setPortOpen(true);
+            port.setReceiveHandler([this] {
+                ++calls;
+                if (port.inBufferCount() > 0)
+                    got += port.input();
+            });
+        }
+        // Processes events for `ms`, or until `wanted` has been read.
+        bool read(const QByteArray& wanted, int ms = 2000) {
+            const QDeadlineTimer deadline(ms);
+            while (got != wanted && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+            return got == wanted;
+        }
+    };
+    constexpr int kLong = 60000; // a pause that no step here waits out
+
+    {
+        // Bytes during a pause are not read before it ends, but are at the end.
+        Reader trickle(kLong);
+        trickle.line.send("a");
+        ASSERT_TRUE(trickle.read("a"));
+        for (const char* byte : {"b", "c"}) {
+            trickle.line.send(byte);
+            trickle.read("never", 100);
+        }
+        EXPECT_EQ(trickle.calls, 1);
+        trickle.port.collectReceived();
+        EXPECT_EQ(trickle.got, "abc");
+    }
+    {
+        // A pause ends by reading what gathered; once one finds nothing, the
+        // next byte is read as soon as it comes.
+        Reader trickle(20);
+        trickle.line.send("a");
+        ASSERT_TRUE(trickle.read("a"));
+        trickle.line.send("bc");
+        EXPECT_TRUE(trickle.read("abc"));
+        trickle.read("never", 100);
+        trickle.line.send("d");
+        EXPECT_TRUE(trickle.read("abcd"));
+    }
+    {
+        // After a read that found much, there is no pause.
+        Reader flood(kLong);
+        const QByteArray much(3000, 'x');
+        flood.line.send(much);
+        QThread::msleep(100); // all of it in the system's buffer, for one read
+        ASSERT_TRUE(flood.read(much));
+        flood.line.send("z");
+        EXPECT_TRUE(flood.read(much + "z"));
+    }
 }
 
 TEST(PortAccess, PermissionErrorsSayWhichGroupToJoin) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <algorithm>
@@ -35,20 +36,25 @@ DWORD receivedCount(HANDLE handle, LineErrors& errors) {
 
 } // namespace
 
-// The open port: its handle, the read in flight, and what came in and has not
-// been taken yet. Only while the port is open.
+// The open port: its handle, the read in flight (or the pause instead of it),
+// and what came in and has not been taken yet. Only while the port is open.
 class SerialPortAdapter::System {
 public:
-    explicit System(HANDLE handle)
+    System(HANDLE handle, int pauseMs)
         : handle_(handle) {
         event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         drainEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        pause_.setSingleShot(true);
+        pause_.setTimerType(Qt::PreciseTimer);
+        pause_.setInterval(pauseMs);
+        QObject::connect(&pause_, &QTimer::timeout, &pause_, [this] { pauseEnded(); });
     }
 
     ~System() {
         // Stop the read in flight and wait until the system has let go of its
         // buffer; only then close.
+        pause_.stop();
         notifier_.reset();
         if (reading_) {
             ::CancelIoEx(handle_, &read_);
@@ -81,6 +87,7 @@ public:
     // Takes in at once what the line has sent: the read in flight, ended early,
     // and whatever the system holds besides. Then reads on as before.
     void collect() {
+        pause_.stop();
         if (reading_) {
             DWORD count = 0;
             if (!::GetOverlappedResult(handle_, &read_, &count, FALSE) &&
@@ -146,6 +153,7 @@ private:
     // What the system holds besides the byte just read: exactly that much, so
     // no read waits; a line that never pauses is read a bounded number of times.
     void takeQueued() {
+        takenQueued_ = 0;
         DWORD waiting = queued();
         for (int reads = 0; reads < 16 && waiting > 0; ++reads, waiting = queued()) {
             OVERLAPPED drain{};
@@ -158,6 +166,7 @@ private:
             // A read given up may still have taken bytes: they are kept.
             const bool finished = finish(drain, count);
             received.append(buffer_, qsizetype(count));
+            takenQueued_ += qsizetype(count);
             if (!finished || count == 0)
                 break;
         }
@@ -199,12 +208,33 @@ private:
         }
         received.append(buffer_, qsizetype(count));
         takeQueued();
-        if (const DWORD reason = issueRead())
-            stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
+        readOn(qsizetype(count) + takenQueued_);
         announce();
     }
 
+    // After a read that found little, the port is left alone for the pause
+    // while the system gathers what comes; after one that found much, or
+    // nothing, the next read waits for the next byte at once.
+    void readOn(qsizetype found) {
+        if (found > 0 && found < kTrickleBytes) {
+            pause_.start();
+            return;
+        }
+        if (const DWORD reason = issueRead())
+            stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
+    }
+
+    void pauseEnded() {
+        if (reading_ || error)
+            return;
+        takeQueued();
+        readOn(takenQueued_);
+        if (takenQueued_ > 0)
+            announce();
+    }
+
     void stop(const QString& reason) {
+        pause_.stop();
         if (!error)
             error = reason;
         // No more wake-ups from a read; the failure is announced like bytes.
@@ -225,16 +255,20 @@ private:
     HANDLE writeEvent_ = nullptr;
     OVERLAPPED read_{};
     bool reading_ = false;
+    qsizetype takenQueued_ = 0; // by the last takeQueued()
     char buffer_[4096];
     std::unique_ptr<QWinEventNotifier> notifier_;
     std::function<void()> announce_;
+    QTimer pause_;
 };
 
 // Windows lists every port to every user: no port is hidden, so `closedPorts`
 // has nothing to add.
-SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts)
+SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts,
+                                     int readPauseMs)
     : devices_(std::move(devices))
-    , closedPorts_(std::move(closedPorts)) {}
+    , closedPorts_(std::move(closedPorts))
+    , readPauseMs_(readPauseMs) {}
 
 SerialPortAdapter::~SerialPortAdapter() = default;
 
@@ -305,7 +339,7 @@ void SerialPortAdapter::setPortOpen(bool open) {
                           .arg(portLabel());
         fail(reason);
     }
-    auto port = std::make_unique<System>(handle);
+    auto port = std::make_unique<System>(handle, readPauseMs_);
     if (!port->eventsCreated())
         fail(QStringLiteral("cannot open: %1").arg(systemErrorText(::GetLastError())));
 
