@@ -1,21 +1,54 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QtGlobal>
 
 namespace talvern {
 
 // How the port is read while bytes trickle in. A UART hands bytes over one or
 // a few at a time, and waking for each would cost more than everything done
-// with them. So after a read that found little, the port is left alone for a
-// short pause while the system's buffer (4 KiB at the least) gathers what comes,
-// and is then read once for all of it. A read that finds much (a fast or
-// flooding line) is followed by reading on readiness, as a quiet line is: no
-// pause runs while nothing comes.
+// with them. So while little comes, the port is left alone for a short pause
+// after each read, the system's buffer (4 KiB at the least) gathers what comes,
+// and one read takes it all. A line that brings much (a fast line, a flood) is
+// read on readiness: a read that has just caught up with it finds little too,
+// but a pause then would only hold the line back. A quiet line runs no pause.
 //
 // The pause bounds how late a record reaches the file (a person never sees
 // it); 25 ms gathers 24 bytes at 9600 baud and 2.3 KiB at 921,600 baud.
 constexpr int kReadPauseMs = 25;
-// Fewer bytes than this in one read is a trickle.
+// Fewer bytes than this in a pause's time is a trickle.
 constexpr qint64 kTrickleBytes = 1024;
+
+// Decides, read by read, whether the next read waits for the pause: only
+// while fewer than kTrickleBytes came in the current stretch of the pause's
+// length and in the one before it.
+class ReadPacing {
+public:
+    explicit ReadPacing(int pauseMs)
+        : pauseMs_(pauseMs) {
+        clock_.start();
+    }
+
+    int pauseMs() const { return pauseMs_; }
+
+    // After a read that found `bytes`: whether to pause before the next.
+    bool pauseAfter(qint64 bytes) {
+        const qint64 now = clock_.elapsed();
+        if (now - stretchStart_ >= pauseMs_) {
+            earlier_ = now - stretchStart_ < 2 * pauseMs_ ? current_ : 0;
+            current_ = 0;
+            stretchStart_ = now;
+        }
+        current_ += bytes;
+        return current_ < kTrickleBytes && earlier_ < kTrickleBytes;
+    }
+
+private:
+    int pauseMs_;
+    QElapsedTimer clock_;
+    qint64 stretchStart_ = 0;
+    qint64 current_ = 0; // bytes read in the stretch begun at stretchStart_
+    qint64 earlier_ = 0; // in the stretch just before it
+};
 
 } // namespace talvern

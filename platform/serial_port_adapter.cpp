@@ -59,6 +59,10 @@ public:
     QSerialPort port;
     std::optional<QString> pendingError;
     QTimer pause;
+    ReadPacing pacing;
+
+    explicit System(int pauseMs)
+        : pacing(pauseMs) {}
 
     QString describeError(QSerialPort::SerialPortError error, const QString& device) const;
     bool applyLine(const LineSettings& line);
@@ -85,11 +89,11 @@ void SerialPortAdapter::System::watchReadiness() {
 }
 
 void SerialPortAdapter::System::paceAfter(qint64 found) {
-    // A read that found little: leave the port alone for the pause, and let
-    // the system's buffer gather what comes meanwhile. Every byte still goes
+    // While bytes trickle in, leave the port alone for the pause and let the
+    // system's buffer gather what comes meanwhile. Every byte still goes
     // through Qt's reads, in order; a read that Qt does on its own meanwhile
     // only ends the pause early.
-    if (found >= kTrickleBytes || !port.isOpen() || !readiness_)
+    if (!port.isOpen() || !readiness_ || !pacing.pauseAfter(found))
         return;
     readiness_->setEnabled(false);
     pause.start();
@@ -108,10 +112,10 @@ SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringLi
     : devices_(std::move(devices))
     , closedPorts_(closedPorts ? std::move(closedPorts) : closedOnboardPorts)
     , readPauseMs_(readPauseMs)
-    , system_(std::make_unique<System>()) {
+    , system_(std::make_unique<System>(readPauseMs)) {
     system_->pause.setSingleShot(true);
     system_->pause.setTimerType(Qt::PreciseTimer);
-    system_->pause.setInterval(readPauseMs_);
+    system_->pause.setInterval(readPauseMs);
     QObject::connect(&system_->pause, &QTimer::timeout, &system_->port,
                      [this] { system_->resume(); });
     // Errors while the port is open (an adapter unplugged, a line hung up) are

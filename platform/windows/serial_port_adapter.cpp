@@ -41,7 +41,8 @@ DWORD receivedCount(HANDLE handle, LineErrors& errors) {
 class SerialPortAdapter::System {
 public:
     System(HANDLE handle, int pauseMs)
-        : handle_(handle) {
+        : handle_(handle)
+        , pacing_(pauseMs) {
         event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         drainEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -212,11 +213,11 @@ private:
         announce();
     }
 
-    // After a read that found little, the port is left alone for the pause
-    // while the system gathers what comes; after one that found much, or
-    // nothing, the next read waits for the next byte at once.
+    // While bytes trickle in, the port is left alone for the pause while the
+    // system gathers what comes; else the next read waits for the next byte
+    // at once.
     void readOn(qsizetype found) {
-        if (found > 0 && found < kTrickleBytes) {
+        if (found > 0 && pacing_.pauseAfter(found)) {
             pause_.start();
             return;
         }
@@ -259,6 +260,7 @@ private:
     char buffer_[4096];
     std::unique_ptr<QWinEventNotifier> notifier_;
     std::function<void()> announce_;
+    ReadPacing pacing_;
     QTimer pause_;
 };
 
