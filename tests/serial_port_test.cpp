@@ -234,14 +234,17 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
         EXPECT_TRUE(trickle.read("abcd"));
     }
     {
-        // After a read that found much, there is no pause.
+        // While the line brings much, there is no pause, even after a read
+        // that found little because it had caught up.
         Reader flood(kLong);
         const QByteArray much(3000, 'x');
         flood.line.send(much);
         QThread::msleep(100); // all of it in the system's buffer, for one read
         ASSERT_TRUE(flood.read(much));
+        flood.line.send("y");
+        ASSERT_TRUE(flood.read(much + "y"));
         flood.line.send("z");
-        EXPECT_TRUE(flood.read(much + "z"));
+        EXPECT_TRUE(flood.read(much + "yz"));
     }
 }
 
