@@ -10,9 +10,9 @@
 namespace talvern {
 
 SystemCaptureFile::SystemCaptureFile(DiskWorker::Runs syncs, std::function<void()> beforeFlush,
-                                     qsizetype mostQueued)
+                                     QueueBound bound)
     : beforeFlush_(std::move(beforeFlush))
-    , mostQueued_(mostQueued)
+    , bound_(bound)
     , disk_([this](QByteArrayView bytes) { writeNow(bytes); },
             [this] {
                 if (beforeFlush_)
@@ -27,9 +27,11 @@ void SystemCaptureFile::write(QByteArrayView bytes) {
     // Straight to the system, unless the worker is at the drive: then after it.
     unsynced_ = true;
     // A drive that has stopped answering holds everything behind it: the
-    // capture ends rather than fill the memory. What is queued still goes to
-    // the drive if it answers while the file closes.
-    if (const qsizetype queued = disk_.write(bytes); queued > mostQueued_)
+    // capture ends rather than fill the memory. One still at work within the
+    // while may hold a flood's worth, up to the ceiling. What is queued still
+    // goes to the drive if it answers while the file closes.
+    const qsizetype queued = disk_.write(bytes);
+    if (queued > bound_.held || (queued > bound_.queued && disk_.unansweredMs() >= bound_.silentMs))
         fail("Cannot write to",
              QStringLiteral("the drive has not answered for %1, and %2 of records wait for it")
                  .arg(durationText(disk_.unansweredMs()),

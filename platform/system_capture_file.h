@@ -6,22 +6,28 @@
 
 namespace talvern {
 
+// How much may wait in memory behind a flush under way. Past `queued`
+// (at 9600 baud, hours of records), once the drive has been at the flush
+// for `silentMs`, the write fails and the capture ends instead of growing
+// without bound. A drive that is still within that time may take a while
+// to flush what a flood brought: past `held` the write fails all the same.
+struct QueueBound {
+    qsizetype queued = qsizetype(16) << 20;
+    qint64 silentMs = 5000;
+    qsizetype held = qsizetype(256) << 20;
+};
+
 // The capture file on the system's own file calls: nothing is buffered in this
 // process, so a record written survives the program being killed.
 class SystemCaptureFile final : public CaptureFile {
 public:
-    // Records that wait behind a drive that does not answer are held in
-    // memory up to this much (at 9600 baud, hours of them); past it the write
-    // fails, and the capture ends instead of growing without bound.
-    static constexpr qsizetype kMostQueued = qsizetype(16) << 20;
-
     // Syncs run on the file's own worker; a test that drives a capture step by
     // step may have them run in place, and one may stand in for a slow drive
     // with `beforeFlush` (run on the worker before each flush; it may throw)
     // and hold less behind it.
     explicit SystemCaptureFile(DiskWorker::Runs syncs = DiskWorker::Runs::OnItsThread,
                                std::function<void()> beforeFlush = {},
-                               qsizetype mostQueued = kMostQueued);
+                               QueueBound bound = {});
     SystemCaptureFile(const SystemCaptureFile&) = delete;
     SystemCaptureFile& operator=(const SystemCaptureFile&) = delete;
     ~SystemCaptureFile() override = default; // the capture run closes the file itself
@@ -67,7 +73,7 @@ private:
     bool nameLost_ = false; // found deleted, and said so
     bool unsynced_ = false; // written since the last sync began
     std::function<void()> beforeFlush_;
-    qsizetype mostQueued_;
+    QueueBound bound_;
     DiskWorker disk_; // declared last: stopped before the rest goes
 };
 

@@ -198,23 +198,41 @@ TEST_F(CaptureFileTest, WriteAfterCloseFailsAndCloseTwiceIsHarmless) {
 }
 
 TEST_F(CaptureFileTest, DriveThatStopsAnsweringFailsTheWritePastTheBoundAndDropsNothing) {
-    // Behind a silent drive records wait up to a bound (16 bytes here); the
-    // write past it fails, naming the file and the silence, and is kept too.
-    HeldDrive drive;
-    SystemCaptureFile file(
-        talvern::DiskWorker::Runs::OnItsThread, [&] { drive.flush(); }, 16);
-    file.open(path("held.txt"));
-    file.write("a\r\n");
-    file.sync();
-    drive.whenFlushing();
-    file.write("rec-01\r\nrec-02\r\n");
-    const QString message = errorOf([&] { file.write("rec-03\r\n"); });
-    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(path("held.txt"))) &&
-                message.contains("has not answered for less than a second"))
-        << message.toStdString();
-    drive.release();
-    file.close();
-    EXPECT_EQ(contents(path("held.txt")), "a\r\nrec-01\r\nrec-02\r\nrec-03\r\n");
+    // Behind a drive that has been silent a while, records wait up to a bound
+    // (16 bytes here); the write past it fails, naming the file and the
+    // silence, and is kept too. A drive at work on a flush for less long
+    // (a flood's data, which takes a moment to flush) holds more, up to a
+    // ceiling; past the ceiling the write fails at once.
+    struct Row {
+        const char* drive;
+        talvern::QueueBound bound;
+        const char* failure; // or nullptr
+    } const rows[] = {
+        {"silent", {16, 0, 1 << 20}, "has not answered for less than a second"},
+        {"busy", {16, 60000, 1 << 20}, nullptr},
+        {"busy past the ceiling", {16, 60000, 20}, "has not answered for less than a second"},
+    };
+    for (const Row& row : rows) {
+        HeldDrive drive;
+        const QString name = path(row.drive);
+        SystemCaptureFile file(
+            talvern::DiskWorker::Runs::OnItsThread, [&] { drive.flush(); }, row.bound);
+        file.open(name);
+        file.write("a\r\n");
+        file.sync();
+        drive.whenFlushing();
+        file.write("rec-01\r\nrec-02\r\n");
+        const QString message = errorOf([&] { file.write("rec-03\r\n"); });
+        if (row.failure)
+            EXPECT_TRUE(message.contains(QDir::toNativeSeparators(name)) &&
+                        message.contains(row.failure))
+                << row.drive << ": " << message.toStdString();
+        else
+            EXPECT_EQ(message, "<no error>") << row.drive;
+        drive.release();
+        file.close();
+        EXPECT_EQ(contents(name), "a\r\nrec-01\r\nrec-02\r\nrec-03\r\n") << row.drive;
+    }
 }
 
 TEST(DiskWorker, WritesWaitInOrderBehindAFlushAndAFailedFlushDropsNoneOfThem) {
