@@ -18,10 +18,14 @@ namespace talvern {
 constexpr int kReadPauseMs = 25;
 // Fewer bytes than this in a pause's time is a trickle.
 constexpr qint64 kTrickleBytes = 1024;
+// As many bytes waiting again as soon as a read has been handled come from a
+// fast line (at 921,600 baud, 64 bytes take 0.7 ms), such as a flood just
+// beginning.
+constexpr qint64 kBusyBytes = 64;
 
 // Decides, read by read, whether the next read waits for the pause: only
 // while fewer than kTrickleBytes came in the current stretch of the pause's
-// length and in the one before it.
+// length and in the one before it, and fewer than kBusyBytes wait already.
 class ReadPacing {
 public:
     explicit ReadPacing(int pauseMs)
@@ -31,8 +35,9 @@ public:
 
     int pauseMs() const { return pauseMs_; }
 
-    // After a read that found `bytes`: whether to pause before the next.
-    bool pauseAfter(qint64 bytes) {
+    // After a read that found `bytes`, with `waiting` more received since:
+    // whether to pause before the next.
+    bool pauseAfter(qint64 bytes, qint64 waiting) {
         const qint64 now = clock_.elapsed();
         if (now - stretchStart_ >= pauseMs_) {
             earlier_ = now - stretchStart_ < 2 * pauseMs_ ? current_ : 0;
@@ -40,7 +45,7 @@ public:
             stretchStart_ = now;
         }
         current_ += bytes;
-        return current_ < kTrickleBytes && earlier_ < kTrickleBytes;
+        return current_ < kTrickleBytes && earlier_ < kTrickleBytes && waiting < kBusyBytes;
     }
 
 private:

@@ -93,18 +93,28 @@ void SerialPortAdapter::System::paceAfter(qint64 found) {
     // system's buffer gather what comes meanwhile. Every byte still goes
     // through Qt's reads, in order; a read that Qt does on its own meanwhile
     // only ends the pause early.
-    if (!port.isOpen() || !readiness_ || !pacing.pauseAfter(found))
+    if (!port.isOpen() || !readiness_)
         return;
-    readiness_->setEnabled(false);
-    pause.start();
+    int waiting = 0;
+    if (::ioctl(int(port.handle()), FIONREAD, &waiting) != 0)
+        waiting = 0;
+    const bool trickle = pacing.pauseAfter(found, waiting);
+    readiness_->setEnabled(!trickle);
+    if (trickle)
+        pause.start();
 }
 
 void SerialPortAdapter::System::resume() {
-    // Whatever gathered is read at once (the descriptor is readable); on a line
-    // that went quiet, nothing more happens until a byte comes. A hang-up in
-    // the pause is seen the same way.
-    if (port.isOpen() && readiness_)
-        readiness_->setEnabled(true);
+    // Whatever gathered is read now, in this wake-up, and announced as any
+    // read is (which may start the next pause). A line that went quiet is
+    // watched again: nothing more happens until a byte comes, or a hang-up.
+    if (!port.isOpen() || !readiness_)
+        return;
+    int waiting = 0;
+    if (::ioctl(int(port.handle()), FIONREAD, &waiting) == 0 && waiting > 0 &&
+        port.waitForReadyRead(0))
+        return;
+    readiness_->setEnabled(true);
 }
 
 SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringList()> closedPorts,

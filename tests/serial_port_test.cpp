@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <grp.h>
 #include <unistd.h>
 
@@ -187,6 +188,7 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
         SerialPortAdapter port;
         QByteArray got;
         int calls = 0;
+        std::function<void()> meanwhile; // while the first read is handled
 
         explicit Reader(int pauseMs)
             : port([this] { return QStringList{line.slavePath()}; }, {}, pauseMs) {
@@ -196,6 +198,8 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
                 ++calls;
                 if (port.inBufferCount() > 0)
                     got += port.input();
+                if (meanwhile)
+                    std::exchange(meanwhile, nullptr)();
             });
         }
         // Processes events for `ms`, or until `wanted` has been read.
@@ -245,6 +249,18 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
         ASSERT_TRUE(flood.read(much + "y"));
         flood.line.send("z");
         EXPECT_TRUE(flood.read(much + "yz"));
+    }
+    {
+        // Nor when a flood begins: much is waiting already once the first
+        // bytes have been handled.
+        Reader flood(kLong);
+        const QByteArray much(100, 'x');
+        flood.meanwhile = [&] {
+            flood.line.send(much);
+            QThread::msleep(100); // in the system's buffer
+        };
+        flood.line.send("a");
+        EXPECT_TRUE(flood.read("a" + much));
     }
 }
 

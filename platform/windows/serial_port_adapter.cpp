@@ -217,7 +217,7 @@ private:
     // system gathers what comes; else the next read waits for the next byte
     // at once.
     void readOn(qsizetype found) {
-        if (found > 0 && pacing_.pauseAfter(found)) {
+        if (found > 0 && pacing_.pauseAfter(found, queued())) {
             pause_.start();
             return;
         }
