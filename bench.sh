@@ -53,6 +53,8 @@ build-bench/bench/bench_e2e 3 10 20 steady 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 startup 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 flood 2>/dev/null
 build-bench/bench/bench_e2e 5 10 20 latency 2>/dev/null
+# Floods of 200 MB against `cat`, the others without PuTTY (minutes a flood).
+build-bench/bench/bench_e2e 3 10 200 floodcat 2>/dev/null
 # The program as users run it, syncing, beside the same program without syncs:
 # floods long enough for the syncs to weigh, and drives slow to flush.
 build-bench/bench/bench_e2e 3 10 200 floodsync 2>/dev/null

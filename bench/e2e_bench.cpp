@@ -11,6 +11,7 @@
 //   startup: from exec to the window shown, and to the first record in the
 //     file (Start pressed at once), the program and PuTTY on the same display;
 //   flood: throughput for records of 1 to 4096 bytes, and peak memory;
+//   floodcat: the same without PuTTY, for floods of hundreds of megabytes;
 //   latency: from a CR at the line to its line in the file;
 //   floodsync: floods (of hundreds of megabytes) into the program syncing
 //     its file, beside the same program without syncs;
@@ -22,7 +23,7 @@
 //     its CPU cost at 960 bytes/s beside the same program without the sync.
 //
 //   bench_e2e [runs] [seconds-per-steady-run] [megabytes-per-flood]
-//             [steady|startup|flood|floodsync|latency|slowdrive|sync]
+//             [steady|startup|flood|floodcat|floodsync|latency|slowdrive|sync]
 #include "support/harness_process.h"
 #include "support/pseudo_terminal.h"
 
@@ -627,7 +628,7 @@ double flood(const QString& folder, Kind kind, const QByteArray& stream, double*
     return exact ? double(stream.size()) / 1e6 / seconds : kNaN;
 }
 
-void floodRows(const QString& folder, int runs, int megabytes) {
+void floodRows(const QString& folder, int runs, int megabytes, bool withPutty = true) {
     std::vector<std::vector<double>> peaks(kKinds);
     for (const qsizetype size : {1, 8, 32, 256, 4096}) {
         const QByteArray stream = records(size, megabytes * qsizetype(1000000) / size);
@@ -635,6 +636,8 @@ void floodRows(const QString& folder, int runs, int megabytes) {
         std::vector<double> share;
         for (int run = 0; run < runs; ++run) {
             for (int kind = 0; kind < kKinds; ++kind) {
+                if (kind == Putty && !withPutty)
+                    continue;
                 double peak = kNaN;
                 rate[size_t(kind)].push_back(flood(folder, Kind(kind), stream, &peak));
                 peaks[size_t(kind)].push_back(peak);
@@ -643,10 +646,13 @@ void floodRows(const QString& folder, int runs, int megabytes) {
         }
         QStringList columns;
         for (int kind = 0; kind < kKinds; ++kind)
-            columns += spread(rate[size_t(kind)], 1, " MB/s");
+            columns +=
+                kind == Putty && !withPutty ? QString() : spread(rate[size_t(kind)], 1, " MB/s");
         row(QStringLiteral("flood, %1-byte records (%2 MB)").arg(size).arg(megabytes), columns,
             verdict(">= 80 % of cat", share, 80, false, 0, " %"));
     }
+    if (!withPutty)
+        return;
     QStringList columns;
     for (int kind = 0; kind < kKinds; ++kind)
         columns += spread(peaks[size_t(kind)], 1, " MiB");
@@ -977,6 +983,10 @@ int main(int argc, char** argv) {
         startupRows(dir.path(), runs);
     if (only.isEmpty() || only == "flood")
         floodRows(dir.path(), runs, megabytes);
+    // Floods long enough to weigh against `cat`, without PuTTY, which would
+    // take minutes for each.
+    if (only == "floodcat")
+        floodRows(dir.path(), runs, megabytes, false);
     if (only.isEmpty() || only == "latency")
         latencyRows(dir.path(), runs);
     if (only.isEmpty() || only == "floodsync")
