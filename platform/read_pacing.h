@@ -38,9 +38,10 @@ public:
 
     int pauseMs() const { return pauseMs_; }
 
-    // After a read that found `bytes`, with `waiting` more received since:
-    // whether to pause before the next.
-    bool pauseAfter(qint64 bytes, qint64 waiting) {
+    // After a read that found `bytes`: whether to pause before the next.
+    // `waiting()` tells how many more have been received since; it is asked
+    // only while the line trickles (not on every read of a flood).
+    template <typename Waiting> bool pauseAfter(qint64 bytes, Waiting waiting) {
         const qint64 now = clock_.elapsed();
         if (now - stretchStart_ >= pauseMs_) {
             earlier_ = now - stretchStart_ < 2 * pauseMs_ ? current_ : 0;
@@ -48,7 +49,7 @@ public:
             stretchStart_ = now;
         }
         current_ += bytes;
-        return current_ < kTrickleBytes && earlier_ < kTrickleBytes && waiting < kBusyBytes;
+        return current_ < kTrickleBytes && earlier_ < kTrickleBytes && waiting() < kBusyBytes;
     }
 
 private:

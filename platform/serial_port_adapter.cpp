@@ -95,10 +95,10 @@ void SerialPortAdapter::System::paceAfter(qint64 found) {
     // only ends the pause early.
     if (!port.isOpen() || !readiness_)
         return;
-    int waiting = 0;
-    if (::ioctl(int(port.handle()), FIONREAD, &waiting) != 0)
-        waiting = 0;
-    const bool trickle = pacing.pauseAfter(found, waiting);
+    const bool trickle = pacing.pauseAfter(found, [this] {
+        int waiting = 0;
+        return ::ioctl(int(port.handle()), FIONREAD, &waiting) == 0 ? waiting : 0;
+    });
     readiness_->setEnabled(!trickle);
     if (trickle)
         pause.start();

@@ -217,7 +217,7 @@ private:
     // system gathers what comes; else the next read waits for the next byte
     // at once.
     void readOn(qsizetype found) {
-        if (found > 0 && pacing_.pauseAfter(found, queued())) {
+        if (found > 0 && pacing_.pauseAfter(found, [this] { return queued(); })) {
             pause_.start();
             return;
         }
