@@ -28,7 +28,9 @@ constexpr qint64 kBusyBytes = 64;
 
 // Decides, read by read, whether the next read waits for the pause: only
 // while fewer than kTrickleBytes came in the current stretch of the pause's
-// length and in the one before it, and fewer than kBusyBytes wait already.
+// length and in the one before it, and fewer than kBusyBytes wait already;
+// and not after the first read of a quiet while, so that an instrument that
+// sends a record now and then wakes the reader once for each.
 class ReadPacing {
 public:
     explicit ReadPacing(int pauseMs)
@@ -48,8 +50,10 @@ public:
             current_ = 0;
             stretchStart_ = now;
         }
+        const bool first = current_ == 0 && earlier_ == 0;
         current_ += bytes;
-        return current_ < kTrickleBytes && earlier_ < kTrickleBytes && waiting() < kBusyBytes;
+        return !first && current_ < kTrickleBytes && earlier_ < kTrickleBytes &&
+               waiting() < kBusyBytes;
     }
 
 private:

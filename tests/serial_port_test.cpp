@@ -188,7 +188,7 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
         SerialPortAdapter port;
         QByteArray got;
         int calls = 0;
-        std::function<void()> meanwhile; // while the first read is handled
+        std::function<void()> meanwhile; // while the next read is handled
 
         explicit Reader(int pauseMs)
             : port([this] { return QStringList{line.slavePath()}; }, {}, pauseMs) {
@@ -213,17 +213,21 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
     constexpr int kLong = 60000; // a pause that no step here waits out
 
     {
-        // Bytes during a pause are not read before it ends, but are at the end.
+        // The first bytes after a quiet while are read alone, as a lone record
+        // a second costs one wake-up; bytes during a pause are not read
+        // before it ends, but are at the end.
         Reader trickle(kLong);
         trickle.line.send("a");
         ASSERT_TRUE(trickle.read("a"));
-        for (const char* byte : {"b", "c"}) {
+        trickle.line.send("b");
+        ASSERT_TRUE(trickle.read("ab"));
+        for (const char* byte : {"c", "d"}) {
             trickle.line.send(byte);
             trickle.read("never", 100);
         }
-        EXPECT_EQ(trickle.calls, 1);
+        EXPECT_EQ(trickle.calls, 2);
         trickle.port.collectReceived();
-        EXPECT_EQ(trickle.got, "abc");
+        EXPECT_EQ(trickle.got, "abcd");
     }
     {
         // A pause ends by reading what gathered; once one finds nothing, the
@@ -251,16 +255,18 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
         EXPECT_TRUE(flood.read(much + "yz"));
     }
     {
-        // Nor when a flood begins: much is waiting already once the first
-        // bytes have been handled.
+        // Nor when a flood begins amid a trickle: much is waiting already
+        // once the bytes before it have been handled.
         Reader flood(kLong);
+        flood.line.send("a");
+        ASSERT_TRUE(flood.read("a"));
         const QByteArray much(100, 'x');
         flood.meanwhile = [&] {
             flood.line.send(much);
             QThread::msleep(100); // in the system's buffer
         };
-        flood.line.send("a");
-        EXPECT_TRUE(flood.read("a" + much));
+        flood.line.send("b");
+        EXPECT_TRUE(flood.read("ab" + much));
     }
 }
 
