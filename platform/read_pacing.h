@@ -19,8 +19,11 @@ namespace talvern {
 // wake-ups (every third one, once it has been still for its 50 ms), so its
 // timer never runs while records come.
 constexpr int kReadPauseMs = 24;
-// Fewer bytes than this in a pause's time is a trickle.
-constexpr qint64 kTrickleBytes = 1024;
+// Fewer bytes than this in a pause's time is a trickle: half the least buffer,
+// 85 KB/s. Standard speeds fall clear of it on either side (460,800 baud
+// brings 1.1 KiB in a pause, 921,600 baud 2.2 KiB), so none flips between the
+// two ways of reading.
+constexpr qint64 kTrickleBytes = 2048;
 // As many bytes waiting again as soon as a read has been handled come from a
 // fast line (at 921,600 baud, 64 bytes take 0.7 ms), such as a flood just
 // beginning.
@@ -29,8 +32,10 @@ constexpr qint64 kBusyBytes = 64;
 // Decides, read by read, whether the next read waits for the pause: only
 // while fewer than kTrickleBytes came in the current stretch of the pause's
 // length and in the one before it, and fewer than kBusyBytes wait already;
-// and not after the first read of a quiet while, so that an instrument that
-// sends a record now and then wakes the reader once for each.
+// and not after a read that came on the line's own, a pause or more after the
+// one before it: a pause would then find nothing, and cost a wake-up of its
+// own. So an instrument that sends a record now and then, or bytes further
+// apart than the pause, wakes the reader once for each.
 class ReadPacing {
 public:
     explicit ReadPacing(int pauseMs)
@@ -50,18 +55,26 @@ public:
             current_ = 0;
             stretchStart_ = now;
         }
-        const bool first = current_ == 0 && earlier_ == 0;
+        const bool slow = !paused_ && now - lastRead_ >= pauseMs_;
+        lastRead_ = now;
         current_ += bytes;
-        return !first && current_ < kTrickleBytes && earlier_ < kTrickleBytes &&
-               waiting() < kBusyBytes;
+        paused_ =
+            !slow && current_ < kTrickleBytes && earlier_ < kTrickleBytes && waiting() < kBusyBytes;
+        return paused_;
     }
+
+    // A pause ended with nothing to read: the line has gone quiet, and the
+    // next byte is read as it comes.
+    void pauseFoundNothing() { paused_ = false; }
 
 private:
     int pauseMs_;
     QElapsedTimer clock_;
     qint64 stretchStart_ = 0;
-    qint64 current_ = 0; // bytes read in the stretch begun at stretchStart_
-    qint64 earlier_ = 0; // in the stretch just before it
+    qint64 current_ = 0;                   // bytes read in the stretch begun at stretchStart_
+    qint64 earlier_ = 0;                   // in the stretch just before it
+    qint64 lastRead_ = -(qint64(1) << 40); // when the last read was
+    bool paused_ = false;                  // whether a pause followed it
 };
 
 } // namespace talvern

@@ -114,6 +114,7 @@ void SerialPortAdapter::System::resume() {
     if (::ioctl(int(port.handle()), FIONREAD, &waiting) == 0 && waiting > 0 &&
         port.waitForReadyRead(0))
         return;
+    pacing.pauseFoundNothing();
     readiness_->setEnabled(true);
 }
 

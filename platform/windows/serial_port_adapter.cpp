@@ -229,6 +229,8 @@ private:
         if (reading_ || error)
             return;
         takeQueued();
+        if (takenQueued_ == 0)
+            pacing_.pauseFoundNothing();
         readOn(takenQueued_);
         if (takenQueued_ > 0)
             announce();
