@@ -82,6 +82,7 @@ void SerialPortAdapter::System::watchReadiness() {
     // build), the port is read on every arrival: the pause is only a saving.
     readiness_.clear();
     pause.stop();
+    pacing = ReadPacing(pacing.pauseMs()); // a new capture: nothing read yet
     for (QSocketNotifier* notifier :
          port.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly))
         if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled())
