@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QtGlobal>
+
+#include <functional>
 
 namespace talvern {
 
@@ -29,25 +32,29 @@ constexpr qint64 kTrickleBytes = 2048;
 // beginning.
 constexpr qint64 kBusyBytes = 64;
 
-// Decides, read by read, whether the next read waits for the pause: only
-// while fewer than kTrickleBytes came in the current stretch of the pause's
-// length and in the one before it, and fewer than kBusyBytes wait already;
-// and not after a read that came on the line's own, a pause or more after the
-// one before it: a pause would then find nothing, and cost a wake-up of its
-// own. So an instrument that sends a record now and then, or bytes further
-// apart than the pause, wakes the reader once for each.
+// Decides, read by read, whether the next read waits for the pause, and runs
+// the pause: only while fewer than kTrickleBytes came in the current stretch
+// of the pause's length and in the one before it, and fewer than kBusyBytes
+// wait already; and not after a read that came on the line's own, a pause or
+// more after the one before it: a pause would then find nothing, and cost a
+// wake-up of its own. So an instrument that sends a record now and then, or
+// bytes further apart than the pause, wakes the reader once for each.
 class ReadPacing {
 public:
-    explicit ReadPacing(int pauseMs)
+    // `pauseEnded` is called as each pause ends, from the event loop.
+    ReadPacing(int pauseMs, std::function<void()> pauseEnded)
         : pauseMs_(pauseMs) {
         clock_.start();
+        pause_.setSingleShot(true);
+        pause_.setTimerType(Qt::PreciseTimer);
+        pause_.setInterval(pauseMs);
+        QObject::connect(&pause_, &QTimer::timeout, &pause_, std::move(pauseEnded));
     }
 
-    int pauseMs() const { return pauseMs_; }
-
-    // After a read that found `bytes`: whether to pause before the next.
-    // `waiting()` tells how many more have been received since; it is asked
-    // only while the line trickles (not on every read of a flood).
+    // After a read that found `bytes`: whether to pause before the next, and
+    // if so the pause begins. `waiting()` tells how many more have been
+    // received since; it is asked only while the line trickles (not on every
+    // read of a flood).
     template <typename Waiting> bool pauseAfter(qint64 bytes, Waiting waiting) {
         const qint64 now = clock_.elapsed();
         if (now - stretchStart_ >= pauseMs_) {
@@ -60,6 +67,8 @@ public:
         current_ += bytes;
         paused_ =
             !slow && current_ < kTrickleBytes && earlier_ < kTrickleBytes && waiting() < kBusyBytes;
+        if (paused_)
+            pause_.start();
         return paused_;
     }
 
@@ -67,14 +76,27 @@ public:
     // next byte is read as it comes.
     void pauseFoundNothing() { paused_ = false; }
 
+    // Ends a pause under way.
+    void stop() { pause_.stop(); }
+    // The port opens again: nothing has been read yet.
+    void restart() {
+        stop();
+        stretchStart_ = clock_.elapsed();
+        current_ = earlier_ = 0;
+        lastRead_ = kLongAgo;
+        paused_ = false;
+    }
+
 private:
     int pauseMs_;
     QElapsedTimer clock_;
     qint64 stretchStart_ = 0;
-    qint64 current_ = 0;                   // bytes read in the stretch begun at stretchStart_
-    qint64 earlier_ = 0;                   // in the stretch just before it
-    qint64 lastRead_ = -(qint64(1) << 40); // when the last read was
-    bool paused_ = false;                  // whether a pause followed it
+    qint64 current_ = 0; // bytes read in the stretch begun at stretchStart_
+    qint64 earlier_ = 0; // in the stretch just before it
+    static constexpr qint64 kLongAgo = -(qint64(1) << 40);
+    qint64 lastRead_ = kLongAgo; // when the last read was
+    bool paused_ = false;        // whether a pause followed it
+    QTimer pause_;
 };
 
 } // namespace talvern

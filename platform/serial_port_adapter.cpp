@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QSerialPort>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <linux/serial.h>
 
@@ -58,11 +57,10 @@ class SerialPortAdapter::System {
 public:
     QSerialPort port;
     std::optional<QString> pendingError;
-    QTimer pause;
     ReadPacing pacing;
 
     explicit System(int pauseMs)
-        : pacing(pauseMs) {}
+        : pacing(pauseMs, [this] { resume(); }) {}
 
     QString describeError(QSerialPort::SerialPortError error, const QString& device) const;
     bool applyLine(const LineSettings& line);
@@ -81,8 +79,7 @@ void SerialPortAdapter::System::watchReadiness() {
     // Qt keeps one notifier per kind on the open port. Without it (another Qt
     // build), the port is read on every arrival: the pause is only a saving.
     readiness_.clear();
-    pause.stop();
-    pacing = ReadPacing(pacing.pauseMs()); // a new capture: nothing read yet
+    pacing.restart();
     for (QSocketNotifier* notifier :
          port.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly))
         if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled())
@@ -101,8 +98,6 @@ void SerialPortAdapter::System::paceAfter(qint64 found) {
         return ::ioctl(int(port.handle()), FIONREAD, &waiting) == 0 ? waiting : 0;
     });
     readiness_->setEnabled(!trickle);
-    if (trickle)
-        pause.start();
 }
 
 void SerialPortAdapter::System::resume() {
@@ -125,11 +120,6 @@ SerialPortAdapter::SerialPortAdapter(ComDevices devices, std::function<QStringLi
     , closedPorts_(closedPorts ? std::move(closedPorts) : closedOnboardPorts)
     , readPauseMs_(readPauseMs)
     , system_(std::make_unique<System>(readPauseMs)) {
-    system_->pause.setSingleShot(true);
-    system_->pause.setTimerType(Qt::PreciseTimer);
-    system_->pause.setInterval(readPauseMs);
-    QObject::connect(&system_->pause, &QTimer::timeout, &system_->port,
-                     [this] { system_->resume(); });
     // Errors while the port is open (an adapter unplugged, a line hung up) are
     // kept and reported once the bytes read before them have been taken.
     QObject::connect(&system_->port, &QSerialPort::errorOccurred, &system_->port,
@@ -242,7 +232,7 @@ bool SerialPortAdapter::System::applyLine(const LineSettings& line) {
 void SerialPortAdapter::setPortOpen(bool open) {
     if (!open) {
         // Release the port; closing a closed port does nothing.
-        system_->pause.stop();
+        system_->pacing.stop();
         system_->port.close();
         system_->pendingError.reset();
         return;

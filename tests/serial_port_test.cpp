@@ -179,15 +179,14 @@ TEST_F(SerialPortAdapterTest, HangUpIsReportedOnceWithThePort) {
     EXPECT_FALSE(port.portOpen());
 }
 
-// A trickle is read in batches a pause apart: the bytes that come during a
-// pause wait in the system until it ends (or until the capture collects them as
-// it ends); a quiet line and a flood are read as soon as bytes come.
+// A trickle is read in batches a pause apart: what comes during a pause waits
+// in the system until it ends, or until the capture collects it as it ends.
+// A quiet line, a flood and a flood's start are read as soon as bytes come.
 TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
     struct Reader {
         PseudoTerminal line;
         SerialPortAdapter port;
         QByteArray got;
-        int calls = 0;
         std::function<void()> meanwhile; // while the next read is handled
 
         explicit Reader(int pauseMs)
@@ -195,15 +194,15 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
             port.setCommPort(1);
             port.setPortOpen(true);
             port.setReceiveHandler([this] {
-                ++calls;
-                if (port.inBufferCount() > 0)
-                    got += port.input();
+                got += port.input();
                 if (meanwhile)
                     std::exchange(meanwhile, nullptr)();
             });
         }
-        // Processes events for `ms`, or until `wanted` has been read.
-        bool read(const QByteArray& wanted, int ms = 2000) {
+        // Sends `bytes`, then processes events until all sent so far has been
+        // read, or for `ms`.
+        bool read(const QByteArray& bytes, const QByteArray& wanted, int ms = 2000) {
+            line.send(bytes);
             const QDeadlineTimer deadline(ms);
             while (got != wanted && !deadline.hasExpired())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
@@ -211,63 +210,32 @@ TEST(SerialPortPacing, ATrickleWaitsOutThePauseAndNothingElseDoes) {
         }
     };
     constexpr int kLong = 60000; // a pause that no step here waits out
+    const QByteArray much(3000, 'x');
 
-    {
-        // The first bytes after a quiet while are read alone, as a lone record
-        // a second costs one wake-up; bytes during a pause are not read
-        // before it ends, but are at the end.
-        Reader trickle(kLong);
-        trickle.line.send("a");
-        ASSERT_TRUE(trickle.read("a"));
-        trickle.line.send("b");
-        ASSERT_TRUE(trickle.read("ab"));
-        for (const char* byte : {"c", "d"}) {
-            trickle.line.send(byte);
-            trickle.read("never", 100);
-        }
-        EXPECT_EQ(trickle.calls, 2);
-        trickle.port.collectReceived();
-        EXPECT_EQ(trickle.got, "abcd");
-    }
-    {
-        // A pause ends by reading what gathered; once one finds nothing, the
-        // next byte is read as soon as it comes.
-        Reader trickle(20);
-        trickle.line.send("a");
-        ASSERT_TRUE(trickle.read("a"));
-        trickle.line.send("bc");
-        EXPECT_TRUE(trickle.read("abc"));
-        trickle.read("never", 100);
-        trickle.line.send("d");
-        EXPECT_TRUE(trickle.read("abcd"));
-    }
-    {
-        // While the line brings much, there is no pause, even after a read
-        // that found little because it had caught up.
-        Reader flood(kLong);
-        const QByteArray much(3000, 'x');
-        flood.line.send(much);
-        QThread::msleep(100); // all of it in the system's buffer, for one read
-        ASSERT_TRUE(flood.read(much));
-        flood.line.send("y");
-        ASSERT_TRUE(flood.read(much + "y"));
-        flood.line.send("z");
-        EXPECT_TRUE(flood.read(much + "yz"));
-    }
-    {
-        // Nor when a flood begins amid a trickle: much is waiting already
-        // once the bytes before it have been handled.
-        Reader flood(kLong);
-        flood.line.send("a");
-        ASSERT_TRUE(flood.read("a"));
-        const QByteArray much(100, 'x');
-        flood.meanwhile = [&] {
-            flood.line.send(much);
-            QThread::msleep(100); // in the system's buffer
-        };
-        flood.line.send("b");
-        EXPECT_TRUE(flood.read("ab" + much));
-    }
+    Reader trickle(kLong); // the first read of a stretch is not followed by a pause
+    ASSERT_TRUE(trickle.read("a", "a") && trickle.read("b", "ab"));
+    EXPECT_FALSE(trickle.read("c", "abc", 100));
+    trickle.port.collectReceived();
+    EXPECT_EQ(trickle.got, "abc");
+
+    Reader quiet(20); // a pause that found nothing: the next byte is read at once
+    ASSERT_TRUE(quiet.read("a", "a") && quiet.read("bc", "abc"));
+    quiet.read({}, "", 100); // the pause ends, finding nothing
+    EXPECT_TRUE(quiet.read("d", "abcd"));
+
+    Reader flood(kLong); // caught up with a flood, a small read is not paused
+    flood.line.send(much);
+    QThread::msleep(100); // all of it in the system's buffer, for one read
+    ASSERT_TRUE(flood.read({}, much));
+    EXPECT_TRUE(flood.read("y", much + "y") && flood.read("z", much + "yz"));
+
+    Reader start(kLong); // nor one after which much waits already
+    ASSERT_TRUE(start.read("a", "a"));
+    start.meanwhile = [&] {
+        start.line.send(much.first(100));
+        QThread::msleep(100);
+    };
+    EXPECT_TRUE(start.read("b", "ab" + much.first(100)));
 }
 
 TEST(PortAccess, PermissionErrorsSayWhichGroupToJoin) {

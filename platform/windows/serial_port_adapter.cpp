@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <algorithm>
@@ -42,20 +41,16 @@ class SerialPortAdapter::System {
 public:
     System(HANDLE handle, int pauseMs)
         : handle_(handle)
-        , pacing_(pauseMs) {
+        , pacing_(pauseMs, [this] { pauseEnded(); }) {
         event_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         drainEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        pause_.setSingleShot(true);
-        pause_.setTimerType(Qt::PreciseTimer);
-        pause_.setInterval(pauseMs);
-        QObject::connect(&pause_, &QTimer::timeout, &pause_, [this] { pauseEnded(); });
     }
 
     ~System() {
         // Stop the read in flight and wait until the system has let go of its
         // buffer; only then close.
-        pause_.stop();
+        pacing_.stop();
         notifier_.reset();
         if (reading_) {
             ::CancelIoEx(handle_, &read_);
@@ -88,7 +83,7 @@ public:
     // Takes in at once what the line has sent: the read in flight, ended early,
     // and whatever the system holds besides. Then reads on as before.
     void collect() {
-        pause_.stop();
+        pacing_.stop();
         if (reading_) {
             DWORD count = 0;
             if (!::GetOverlappedResult(handle_, &read_, &count, FALSE) &&
@@ -153,8 +148,9 @@ private:
 
     // What the system holds besides the byte just read: exactly that much, so
     // no read waits; a line that never pauses is read a bounded number of times.
-    void takeQueued() {
-        takenQueued_ = 0;
+    // How many bytes that took.
+    qsizetype takeQueued() {
+        qsizetype taken = 0;
         DWORD waiting = queued();
         for (int reads = 0; reads < 16 && waiting > 0; ++reads, waiting = queued()) {
             OVERLAPPED drain{};
@@ -167,10 +163,11 @@ private:
             // A read given up may still have taken bytes: they are kept.
             const bool finished = finish(drain, count);
             received.append(buffer_, qsizetype(count));
-            takenQueued_ += qsizetype(count);
+            taken += qsizetype(count);
             if (!finished || count == 0)
                 break;
         }
+        return taken;
     }
 
     // One byte: the read completes the moment the line sends anything.
@@ -208,8 +205,7 @@ private:
             return;
         }
         received.append(buffer_, qsizetype(count));
-        takeQueued();
-        readOn(qsizetype(count) + takenQueued_);
+        readOn(qsizetype(count) + takeQueued());
         announce();
     }
 
@@ -217,10 +213,8 @@ private:
     // system gathers what comes; else the next read waits for the next byte
     // at once.
     void readOn(qsizetype found) {
-        if (found > 0 && pacing_.pauseAfter(found, [this] { return queued(); })) {
-            pause_.start();
+        if (found > 0 && pacing_.pauseAfter(found, [this] { return queued(); }))
             return;
-        }
         if (const DWORD reason = issueRead())
             stop(QStringLiteral("reading failed: %1").arg(systemErrorText(reason)));
     }
@@ -228,16 +222,16 @@ private:
     void pauseEnded() {
         if (reading_ || error)
             return;
-        takeQueued();
-        if (takenQueued_ == 0)
+        const qsizetype taken = takeQueued();
+        if (taken == 0)
             pacing_.pauseFoundNothing();
-        readOn(takenQueued_);
-        if (takenQueued_ > 0)
+        readOn(taken);
+        if (taken > 0)
             announce();
     }
 
     void stop(const QString& reason) {
-        pause_.stop();
+        pacing_.stop();
         if (!error)
             error = reason;
         // No more wake-ups from a read; the failure is announced like bytes.
@@ -258,12 +252,10 @@ private:
     HANDLE writeEvent_ = nullptr;
     OVERLAPPED read_{};
     bool reading_ = false;
-    qsizetype takenQueued_ = 0; // by the last takeQueued()
     char buffer_[4096];
     std::unique_ptr<QWinEventNotifier> notifier_;
     std::function<void()> announce_;
     ReadPacing pacing_;
-    QTimer pause_;
 };
 
 // Windows lists every port to every user: no port is hidden, so `closedPorts`
